@@ -1,0 +1,40 @@
+# opx_shared_library(<name> EXPORTS <file> SOURCES ...)
+#
+# A deliverable shared library: hidden visibility, only the names listed in the exports file
+# (one per line) are exported, through a version script, and -Bsymbolic binds the library's
+# own references to its own definitions, so that two cores carrying the same runtime never bind
+# to each other's copy when they are loaded into one process.
+function(opx_shared_library name)
+  cmake_parse_arguments(ARG "" "EXPORTS" "SOURCES" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  file(STRINGS ${ARG_EXPORTS} _names REGEX "^[A-Za-z_][A-Za-z0-9_]*$")
+  set(_script "{\n  global:\n")
+  foreach(_n IN LISTS _names)
+    string(APPEND _script "    ${_n};\n")
+  endforeach()
+  string(APPEND _script "  local:\n    *;\n};\n")
+  set(_map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+  file(WRITE ${_map}.in "${_script}")
+  configure_file(${_map}.in ${_map} COPYONLY)
+  target_link_options(${name} PRIVATE -Wl,--version-script=${_map} -Wl,-Bsymbolic
+                                      -Wl,--no-undefined)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${_map})
+  opx_warnings(${name})
+endfunction()
+
+# opx_static_library(<name> SOURCES ...): a position-independent static library that is linked
+# into deliverables (the runtime, shared format code, the platform layer).
+function(opx_static_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  opx_warnings(${name})
+endfunction()

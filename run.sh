@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The project's two entry points (see README.md):
+#   ./run.sh demo   installs what is missing, builds, and runs the main job on a bundled example
+#   ./run.sh test   installs what is missing, builds, runs every test, then again under
+#                   AddressSanitizer + UndefinedBehaviorSanitizer, then each fuzz target briefly
+# and a few for developers:
+#   ./run.sh build  configure and build into build/
+#   ./run.sh bench  build and run the benchmarks
+#   ./run.sh fuzz [SECONDS]  run every fuzz target for SECONDS each (default 60)
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=${JOBS:-2}
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config python3 binutils file
+  clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
+  qt6-base-dev libgl-dev xvfb xauth
+)
+
+log() { printf '\n==> %s\n' "$*" >&2; }
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure <dir> [cmake args...]
+configure() {
+  local dir=$1
+  shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DOPX_WERROR=ON "$@" >/dev/null
+}
+
+build() {
+  local dir=$1
+  shift
+  configure "$dir" "$@"
+  cmake --build "$dir" -j "$JOBS"
+}
+
+run_tests() {
+  local dir=$1
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$JOBS")
+}
+
+fuzz_all() {
+  local seconds=$1
+  local dir=build-fuzz
+  log "building the fuzz targets with clang"
+  build "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DOPX_FUZZ=ON \
+        -DOPX_TESTS=OFF -DOPX_BENCH=OFF -DOPX_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  local t
+  for t in "$dir"/bin/fuzz_*; do
+    [ -x "$t" ] || continue
+    local name corpus
+    name=$(basename "$t")
+    corpus="$dir/corpus/$name"
+    mkdir -p "$corpus"
+    local seeds=()
+    [ -d "$ROOT/fuzz/seeds/${name#fuzz_}" ] && seeds=("$ROOT/fuzz/seeds/${name#fuzz_}")
+    log "fuzzing $name for ${seconds}s"
+    "$t" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -n 12
+  done
+}
+
+cmd=${1:-}
+case "$cmd" in
+  test)
+    install_packages
+    log "build (warnings are errors)"
+    build build
+    log "tests"
+    run_tests build
+    log "build with AddressSanitizer and UndefinedBehaviorSanitizer"
+    build build-asan -DOPX_SANITIZE=ON -DOPX_BENCH=OFF
+    log "tests under the sanitizers"
+    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} run_tests build-asan
+    fuzz_all "${FUZZ_SECONDS:-5}"
+    log "all tests passed"
+    ;;
+  demo)
+    install_packages
+    build build >/dev/null
+    exec "$ROOT/tools/demo.sh" "$ROOT/build/bin"
+    ;;
+  build)
+    install_packages
+    build build
+    ;;
+  bench)
+    install_packages
+    build build -DCMAKE_BUILD_TYPE=Release
+    for b in build/bin/bench_*; do
+      [ -x "$b" ] || continue
+      log "$(basename "$b")"
+      "$b"
+    done
+    ;;
+  fuzz)
+    install_packages
+    fuzz_all "${2:-60}"
+    ;;
+  *)
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    [ -z "$cmd" ] && exit 2
+    echo "unknown command: $cmd" >&2
+    exit 2
+    ;;
+esac
