@@ -2,6 +2,7 @@
 // and none are skipped.
 #include <cstddef>
 
+#include "areas.h"
 #include "codexa.h"
 
 namespace {
@@ -45,17 +46,13 @@ const Alphabet* alphabetOf(int which) {
     return which == 0 || which == 1 ? &kAlphabets[which] : nullptr;
 }
 
-bool positionsValid(const uint8_t** input, const uint8_t* inEnd, uint8_t** output, uint8_t* outEnd) {
-    return input != nullptr && output != nullptr && *input != nullptr && *output != nullptr &&
-           *input <= inEnd && *output <= outEnd;
-}
 
 } // namespace
 
 OPX_EXTERN_C OPX_API int ConvertToBase64(const uint8_t** input, const uint8_t* inEnd,
                                          uint8_t** output, uint8_t* outEnd, int alphabet) {
     const Alphabet* a = alphabetOf(alphabet);
-    if (a == nullptr || !positionsValid(input, inEnd, output, outEnd)) return CODEXA_INVALID;
+    if (a == nullptr || !codexa::areasValid(input, inEnd, output, outEnd)) return CODEXA_INVALID;
     const uint8_t* p = *input;
     uint8_t* q = *output;
     int status = CODEXA_OK;
@@ -79,7 +76,7 @@ OPX_EXTERN_C OPX_API int ConvertToBase64(const uint8_t** input, const uint8_t* i
 OPX_EXTERN_C OPX_API int ConvertFromBase64(const uint8_t** input, const uint8_t* inEnd,
                                            uint8_t** output, uint8_t* outEnd, int alphabet) {
     const Alphabet* a = alphabetOf(alphabet);
-    if (a == nullptr || !positionsValid(input, inEnd, output, outEnd)) return CODEXA_INVALID;
+    if (a == nullptr || !codexa::areasValid(input, inEnd, output, outEnd)) return CODEXA_INVALID;
     const uint8_t* p = *input;
     uint8_t* q = *output;
     int status = CODEXA_OK;

@@ -1,9 +1,11 @@
 // Conversions between two character sets: byte for byte through two 256-byte tables when both
 // are single-byte code pages, otherwise character by character through Unicode. Optionally
 // rewrites line ends into one convention.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "areas.h"
 #include "codexa.h"
 #include "directory.h"
 
@@ -32,6 +34,7 @@ const uint16_t kEquivalenceGroups[15][5] = {
 };
 
 bool isUnicode(const Charset* cs) { return cs->kind == CODEXA_KIND_UNICODE; }
+
 
 // True when the target has exactly this character: within its table, and the byte it maps
 // to maps back to it.
@@ -296,6 +299,18 @@ int convertUnicode(const uint8_t** input, const uint8_t* inEnd, uint8_t** output
     constexpr size_t outUnit = unitSize<Out>();
     int status = CODEXA_OK;
     for (;;) {
+        if constexpr (In == kUtf8) {
+            // Runs of ASCII, the bulk of most text, skip the general decoder. A CR or LF in the
+            // run ends it when line ends are converted.
+            const size_t room = static_cast<size_t>(outEnd - q) / encodedSize<Out>(0x41);
+            const uint8_t* runEnd = p + std::min(static_cast<size_t>(inEnd - p), room);
+            if (le.count == 0) {
+                while (p < runEnd && *p < 0x80) q = encode<Out>(q, *p++, out);
+            } else {
+                while (p < runEnd && *p < 0x80 && *p != 0x0A && *p != 0x0D)
+                    q = encode<Out>(q, *p++, out);
+            }
+        }
         const size_t left = static_cast<size_t>(inEnd - p);
         if (left < inUnit) {
             status = left == 0 ? CODEXA_OK : CODEXA_INCOMPLETE;
@@ -430,11 +445,10 @@ OPX_EXTERN_C OPX_API void vConversionFree(Conversion* conv) {
 OPX_EXTERN_C OPX_API int eConvert(const uint8_t** input, const uint8_t* inputEnd, uint8_t** output,
                                   uint8_t* outputEnd, const Conversion* conv, int direction,
                                   int newlineMode) {
-    if (input == nullptr || output == nullptr || *input == nullptr || *output == nullptr ||
-        conv == nullptr || conv->source == nullptr || conv->target == nullptr)
+    if (!codexa::areasValid(input, inputEnd, output, outputEnd) || conv == nullptr ||
+        conv->source == nullptr || conv->target == nullptr)
         return CODEXA_INVALID;
     if (direction != 0 && direction != 1) return CODEXA_INVALID;
-    if (*input > inputEnd || *output > outputEnd) return CODEXA_INVALID;
     const Charset* in = direction == 0 ? conv->source : conv->target;
     const Charset* out = direction == 0 ? conv->target : conv->source;
 
