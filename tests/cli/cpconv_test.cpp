@@ -2,6 +2,7 @@
 // program's buffer boundaries, and its one-line errors.
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -123,4 +124,17 @@ TEST(Cpconv, ListAndNames) {
     EXPECT_EQ(r.out, "\xEF\xBF\xBD");
     r = runCommand("printf '\\101' | " + quote(kCpconv) + " -f ccsid:37 -t utf-8");
     EXPECT_EQ(r.out, "\xC2\xA0");
+}
+
+// Memory stays flat: streaming 256 MiB takes no more memory than streaming 1 MiB.
+TEST(Cpconv, MemoryStaysFlat) {
+    auto peakAfter = [](const std::string& bytes) {
+        runCommand("{ head -c " + bytes + " /dev/zero | " + quote(kCpconv) + " -f 819 -t 1047 -n crlf >/dev/null; }");
+        struct rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        return usage.ru_maxrss; // KiB, the largest child so far
+    };
+    const long small = peakAfter("1048576");
+    const long large = peakAfter("268435456");
+    EXPECT_LT(large - small, 8 * 1024) << "peak memory grew from " << small << " KiB to " << large << " KiB";
 }
