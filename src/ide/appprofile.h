@@ -1,0 +1,63 @@
+// The application's own profile: installation directory, edit window width, editor font, the
+// tip of the day's place and the recent files. It is kept with QSettings (the registry on
+// Windows, ~/.config/opxkit/Pelda.conf here). The keys of the "General" section are top-level
+// keys, which QSettings files under [General]; a group named "General" would come out as
+// "[%General]".
+#pragma once
+
+#include <QFont>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+namespace pelda {
+
+// The editor font as the profile keeps it: the character height is 1.5 times the point size.
+struct EditorFont {
+    QString face = QStringLiteral("Courier New");
+    int height = 15; // 10 points
+    int weight = 400;
+    bool italic = false;
+
+    // The font to show. A face the machine lacks is replaced by a monospaced one.
+    QFont toFont() const;
+    static EditorFont fromFont(const QFont& font, bool* tooBig = nullptr);
+};
+
+// The largest character height, 12 points.
+inline constexpr int kMaxFontHeight = 18;
+
+// The character height for a point size: 0.15 times the size in tenths of a point, at most
+// kMaxFontHeight; tooBig tells when the size had to be cut.
+int fontHeightForPointSize(double pointSize, bool* tooBig = nullptr);
+double pointSizeForHeight(int height);
+QString fontTooBigMessage();
+
+class AppProfile {
+  public:
+    AppProfile() = default;
+
+    QString installPath() const;
+    void setInstallPath(const QString& path);
+    int editWidth() const;
+    void setEditWidth(int columns);
+    EditorFont editorFont() const;
+    void setEditorFont(const EditorFont& font);
+
+    bool tipAtStartUp() const;
+    void setTipAtStartUp(bool on);
+    qint64 tipFilePos() const;
+    void setTipFilePos(qint64 pos);
+    QString tipTimeStamp() const;
+    void setTipTimeStamp(const QString& stamp);
+
+    QStringList recentFiles() const;
+    void setRecentFiles(const QStringList& files);
+
+    void sync() { settings_.sync(); }
+
+  private:
+    QSettings settings_;
+};
+
+} // namespace pelda
