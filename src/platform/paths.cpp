@@ -1,0 +1,64 @@
+#include "paths.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+const char* lastSeparator(const char* path) {
+    if (path == nullptr) return nullptr;
+#ifdef _WIN32
+    const char* a = std::strrchr(path, '\\');
+    const char* b = std::strrchr(path, '/');
+    return a > b ? a : b;
+#else
+    return std::strrchr(path, '/');
+#endif
+}
+
+bool isAbsolutePath(const char* path) {
+    if (path == nullptr || *path == '\0') return false;
+#ifdef _WIN32
+    if ((path[0] == '\\' && path[1] == '\\') || (path[0] == '/' && path[1] == '/')) return true;
+    return path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+#else
+    return path[0] == '/';
+#endif
+}
+
+std::string modulePathOf(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || *info.dli_fname == '\0')
+        return std::string();
+    // dladdr gives the name the module was loaded by; make it a full path.
+    char* full = ::realpath(info.dli_fname, nullptr);
+    if (full == nullptr) return info.dli_fname[0] == '/' ? std::string(info.dli_fname) : programPath();
+    std::string result(full);
+    std::free(full);
+    return result;
+}
+
+std::string programPath() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return std::string();
+        if (static_cast<size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(n));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool sameFile(const char* a, const char* b) {
+    struct stat sa{}, sb{};
+    if (a == nullptr || b == nullptr || ::stat(a, &sa) != 0 || ::stat(b, &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+} // namespace platform
