@@ -29,8 +29,9 @@ SettingsPage::SettingsPage(QWidget* parent)
     width_->setRange(20, 400);
     width_->setSuffix(tr(" columns"));
     width_->setToolTip(tr("Width of a new edit window, in characters"));
+    width_->setMaximumWidth(160);
 
-    auto* fontButton = new QPushButton(tr("&Font..."), this);
+    auto* fontButton = new QPushButton(tr("F&ont..."), this);
     fontButton->setObjectName(QStringLiteral("fontButton"));
     auto* fontRow = new QHBoxLayout;
     fontRow->addWidget(fontLabel_, 1);
@@ -50,7 +51,9 @@ SettingsPage::SettingsPage(QWidget* parent)
     form->addRow(tr("Edit window &width:"), width_);
     form->addRow(tr("Editor font:"), fontRow);
     form->addRow(QString(), sample_);
-    form->addRow(tr("&Installation directory:"), pathRow);
+    auto* pathLabel = new QLabel(tr("&Installation directory:"), this);
+    pathLabel->setBuddy(path_);
+    form->addRow(pathLabel, pathRow);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addStretch();

@@ -1,0 +1,119 @@
+// Pictures of the real windows for a person to look at: the main window with a document, every
+// page of the preferences dialog, the output window after a run and the tip of the day. They
+// are written to screenshots/ in the build tree; the test checks that none is blank.
+#include <QApplication>
+#include <QHash>
+#include <QImage>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTabWidget>
+#include <QTest>
+
+#include "assembler.h"
+#include "mainwindow.h"
+#include "outputwindow.h"
+#include "pelda_test_support.h"
+#include "preferencesdialog.h"
+#include "privateprofile.h"
+#include "sourceeditor.h"
+#include "tipdialog.h"
+
+using namespace pelda;
+
+namespace {
+
+// Saves the picture of w and checks that it shows something: several colours, and no single
+// colour covering nearly all of it.
+bool shoot(QWidget* w, const QString& name, QString* why) {
+    QApplication::processEvents();
+    QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QDir().mkpath(PELDA_SCREENSHOTS);
+    const QString path = QDir(PELDA_SCREENSHOTS).filePath(name + ".png");
+    if (!img.save(path)) {
+        *why = "cannot save " + path;
+        return false;
+    }
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < img.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        for (int x = 0; x < img.width(); ++x) ++counts[row[x]];
+    }
+    int most = 0;
+    for (int c : counts) most = std::max(most, c);
+    const qint64 total = qint64(img.width()) * img.height();
+    if (total < 100 * 100 || counts.size() < 8 || most > total * 97 / 100) {
+        *why = QString("%1 looks blank: %2x%3, %4 colours")
+                   .arg(name)
+                   .arg(img.width())
+                   .arg(img.height())
+                   .arg(counts.size());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class ScreenshotTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        peldatest::initApplication();
+        qunsetenv("ZORA_STANDIN_RECORD");
+        qunsetenv("ZORA_STANDIN_MODE");
+    }
+
+    void windows() {
+        peldatest::Install in;
+        peldatest::setInstallPath(in.dir.path());
+        peldatest::writeFile(
+            in.path("PeldaTips.txt"),
+            "Double-click a line of the output window to go to the source line.\n");
+        // A few options passed, so that the pages show enabled controls beside default ones.
+        PrivateProfile ini(in.path("QCONFIG.INI"));
+        ini.loadFromData("[GeneralTab]\nbSYSPARM=0\nszSYSPARM=TEST RUN\nbSIZE=0\nszSIZE=MAX\n"
+                         "[ListTab]\nbRXREF=0\nbGR=0\nszGR=GR\n[FlagTab]\nbFLAG=0\nszFLAG=4\nbCONT="
+                         "0\nszCONT=NOCONT\n"
+                         "[OutputTab]\nbLIST=0\nszLIST=LIST(133)\n[ProcessTab]\nbCICS=0\nszCICS="
+                         "CICS\nbEDF=0\nszEDF=EDF\n");
+        QVERIFY(ini.save());
+        QString why;
+
+        MainWindow w;
+        w.resize(1100, 760);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        SourceEditor* e = w.openFile(in.source);
+        QVERIFY(e);
+        e->goToLine(4);
+        QVERIFY2(shoot(&w, "main-window", &why), qPrintable(why));
+
+        PreferencesDialog prefs(w.qconfigPath(), w.profile(), nullptr, &w);
+        prefs.resize(prefs.sizeHint().expandedTo(QSize(860, 560)));
+        prefs.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&prefs));
+        for (int i = 0; i < prefs.tabs()->count(); ++i) {
+            prefs.tabs()->setCurrentIndex(i);
+            QString name = QString("preferences-%1-%2")
+                               .arg(i + 1)
+                               .arg(prefs.tabs()->tabText(i).section(' ', 0, 0).toLower());
+            QVERIFY2(shoot(&prefs, name, &why), qPrintable(why));
+        }
+        prefs.close();
+
+        w.assembleCurrent();
+        QTRY_VERIFY_WITH_TIMEOUT(w.outputFor(in.source) != nullptr, 20000);
+        OutputWindow* out = w.outputFor(in.source);
+        QCOMPARE(out->texts().size(), 6);
+        QVERIFY2(shoot(&w, "main-window-after-run", &why), qPrintable(why));
+        QVERIFY2(shoot(out, "output-window", &why), qPrintable(why));
+
+        TipDialog tip(in.path("PeldaTips.txt"), w.profile(), &w);
+        tip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tip));
+        QVERIFY2(shoot(&tip, "tip-of-the-day", &why), qPrintable(why));
+    }
+};
+
+QTEST_MAIN(ScreenshotTest)
+#include "test_screenshots.moc"
