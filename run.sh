@@ -7,6 +7,7 @@
 #   ./run.sh build  configure and build into build/
 #   ./run.sh bench  build and run the benchmarks
 #   ./run.sh fuzz [SECONDS]  run every fuzz target for SECONDS each (default 60)
+#   ./run.sh demo-ide  build and start the assembler source editor Pelda on a sample source
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -114,8 +115,32 @@ case "$cmd" in
     install_packages
     fuzz_all "${2:-60}"
     ;;
+  demo-ide)
+    # Pelda with the stand-in assembler as "zora" in a demo installation directory of its own,
+    # and a profile folder of its own, so that the user's settings stay untouched.
+    install_packages
+    dir=${PELDA_BUILD_DIR:-build}
+    configure "$dir"
+    cmake --build "$dir" -j "$JOBS" --target Pelda zora_standin >/dev/null
+    demo=$ROOT/$dir/demo-ide
+    rm -rf "$demo"
+    mkdir -p "$demo/install/doc" "$demo/config/opxkit" "$demo/src"
+    ln -s "$ROOT/$dir/bin/zora_standin" "$demo/install/zora"
+    cp src/ide/PeldaTips.txt "$demo/install/"
+    cp src/ide/demo/doc/*.htm "$demo/install/doc/"
+    cp src/ide/demo/sample.390 src/ide/demo/REGSAVE.mac "$demo/src/"
+    printf '[General]\nPath=%s\n' "$demo/install" >"$demo/config/opxkit/Pelda.conf"
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      echo "Pelda needs a display (DISPLAY is not set): run this on a desktop," >&2
+      echo "or look at the screenshots that './run.sh test' leaves in build/tests/ide/screenshots/." >&2
+      exit 1
+    fi
+    log "Pelda on $demo/src/sample.390 (press F7 to assemble; the stand-in assembler is $demo/install/zora)"
+    XDG_CONFIG_HOME="$demo/config" ZORA_STANDIN_DELAY_MS=${ZORA_STANDIN_DELAY_MS:-1500} \
+      exec "$ROOT/$dir/bin/Pelda" "$demo/src/sample.390"
+    ;;
   *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] && exit 2
     echo "unknown command: $cmd" >&2
     exit 2
