@@ -109,6 +109,11 @@ MainWindow::MainWindow(QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // The children go after this object has stopped being a MainWindow: their signals must not
+    // reach it any more.
+    mdi_->disconnect(this);
+    for (QMdiSubWindow* w : mdi_->subWindowList())
+        if (w->widget()) w->widget()->disconnect(this);
     assembler_->kill();
     profile_.setRecentFiles(recent_);
     profile_.sync();
@@ -586,6 +591,7 @@ void MainWindow::zoomTo(const QString& file, int line) {
     if (!e) e = openFile(file);
     if (!e) return;
     mdi_->setActiveSubWindow(subWindowOf(e));
+    e->setFocus();
     if (!e->goToLine(line))
         statusBar()->showMessage(tr("%1 has no line %2").arg(e->displayName()).arg(line), 5000);
 }

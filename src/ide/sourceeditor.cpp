@@ -79,7 +79,6 @@ bool SourceEditor::goToLine(int line) {
     c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     setTextCursor(c);
     centerCursor();
-    setFocus();
     return true;
 }
 
