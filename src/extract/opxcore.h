@@ -1,0 +1,139 @@
+/* opxcore: the transmit-file extractor core. It opens a TSO TRANSMIT file, describes every data
+ * set in it, loads and formats the directory of an unloaded partitioned data set, and delivers
+ * member data record by record.
+ *
+ * The records below are read directly by callers (the window program's bridge among them):
+ * keep their field order. */
+#ifndef OPXCORE_H
+#define OPXCORE_H
+
+#include <stdint.h>
+
+#include "connection.h"
+#include "platform/export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Kinds of a data set in a transmit file. */
+enum {
+    XMIT_KIND_UNSUPPORTED = 0,
+    XMIT_KIND_MESSAGE = 1,
+    XMIT_KIND_SEQUENTIAL = 2,
+    XMIT_KIND_PARTITIONED = 3, /* an IEBCOPY unload */
+    XMIT_KIND_PDSE = 4         /* partitioned, but not readable here */
+};
+
+/* One data set (file) of a transmit file. */
+typedef struct XmitDataSet {
+    uint8_t* directory;          /* entryCount entries of entryLength bytes, as stored (EBCDIC) */
+    char* messageText;           /* kind 1: the message lines, each ending "\n"; or null */
+    int64_t directoryPosition;   /* file offset of the first directory record (kind 3) */
+    int64_t dataPosition;        /* first data record; kind 3: first member data record, 0
+                                    until the directory has been read */
+    uint32_t reserved;
+    uint32_t fileNumber;         /* 1-based */
+    uint32_t entryCount;         /* directory entries */
+    int32_t lrecl;               /* -1 when not transmitted */
+    int32_t blksize;             /* -1 when not transmitted */
+    uint32_t entryLength;        /* longest directory entry: the stride of the directory */
+    int kind;                    /* XMIT_KIND_* */
+    uint16_t tracksPerCylinder;  /* of the device that held the unloaded data set */
+    uint8_t recfm;               /* the INMRECFM byte; 0 when not transmitted */
+    char recfmLetters[6];        /* e.g. "FB", "VBS", "U" */
+    char dsname[45];
+    char member[9];
+    uint8_t encrypted;           /* a utility "AMSCIPHR" took part */
+    uint8_t hasAliases;
+    uint8_t loadLibrary;
+    uint8_t extentCount;
+    uint32_t extents[16][2];     /* start track and number of tracks of each extent */
+} XmitDataSet;
+
+/* An open transmit file. It begins with the fields of a traced file. */
+typedef struct XmitHandle {
+    IoFileCore io;               /* path, stream, mode, trace level, status, errnum, position,
+                                    binary, dump style, operation */
+    XmitDataSet* dataSets;       /* one per file, or null */
+    const char* message;         /* null while all is well; else why not */
+    uint8_t* record;             /* the current logical record */
+    uint32_t recordLength;
+    uint32_t recordCapacity;
+    uint32_t fileCount;          /* INMNUMF */
+    int64_t recordOffset;        /* file offset of the first segment of the current record */
+    int64_t fileSize;
+    uint32_t directoryLength;    /* length of the path up to and including its last separator */
+    char originNode[9];          /* INMFNODE */
+    char originUser[9];          /* INMFUID */
+    char originTime[15];         /* INMFTIME */
+    uint8_t segmentLength;       /* length byte of the segment being read */
+    uint8_t segment[255];        /* flags byte, data, and the next segment's length byte */
+    uint8_t nextLength;          /* length byte of the next segment, read ahead */
+    uint8_t recordFlags;         /* flags of the current record's first segment (0x20 control) */
+    uint8_t nextLengthRead;      /* nonzero when nextLength holds a byte read ahead */
+} XmitHandle;
+
+/* Decoded load-module attributes of a directory entry. */
+typedef struct DirectoryEntryInfo {
+    uint32_t moduleSize;
+    uint32_t entryPoint;
+    uint32_t translationTableLength;
+    uint32_t scatterListLength;
+    uint32_t flags; /* DE_* below; bits 0-7 the authorization code */
+    uint8_t ssi[4];
+} DirectoryEntryInfo;
+
+enum {
+    DE_APF = 0x100,
+    DE_SSI = 0x200,
+    DE_AMODE_MASK = 0xC00, /* (flags >> 10) & 3: 0 24, 1 64, 2 31, 3 ANY */
+    DE_RMODE_ANY = 0x1000,
+    DE_REFR = 0x2000,
+    DE_RENT = 0x4000,
+    DE_REUS = 0x8000,
+    DE_TEST = 0x10000,
+    DE_ONLY = 0x20000,
+    DE_OVLY = 0x40000,
+    DE_SCTR = 0x80000,
+    DE_NOT_EXECUTABLE = 0x100000,
+    DE_NOT_EDITABLE = 0x200000,
+    DE_PAGE_ALIGNED = 0x400000,
+    DE_PROGRAM_OBJECT = 0x800000
+};
+
+/* Reads member data record by record. */
+typedef struct MemberCursor {
+    uint8_t* record;           /* the current record's data */
+    uint8_t* assembly;         /* buffer for spanned records, or null */
+    uint32_t position;         /* in the current transmit record */
+    uint32_t blockEnd;         /* end of the current block in the transmit record */
+    uint32_t recordLength;
+    int state;                 /* MEMBER_* */
+    uint32_t assemblyCapacity; /* bytes of the assembly buffer */
+    uint32_t blockTtr;         /* relative TTR of the block the cursor is in */
+} MemberCursor;
+
+enum { MEMBER_RECORD = 0, MEMBER_END = 2, MEMBER_ERROR = 3 };
+
+/* The runtime entry points. */
+OPX_API const char* pszOpxDllConnect(int* status, ConnectionRecord** record, int traceLevel,
+                                     const char* modulePath, const char* family,
+                                     const char* version, PrintCallback print,
+                                     FatalCallback fatal);
+OPX_API const char* pszOpxSetConversion(void);
+OPX_API int iOpxIsMemberName(const char* name);
+
+/* Transmit files. */
+OPX_API XmitHandle* pXmitFileOpen(const char* path);
+OPX_API void vXmitFileClose(XmitHandle* handle);
+OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* handle, unsigned dataSet);
+/* Writes the display line of directory entry `index` (0-based) into line[size]; size of at
+ * least 78 holds every line. */
+OPX_API void vXmitFileFormatDe(XmitDataSet* dataSet, unsigned index, char* line, unsigned size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OPXCORE_H */
