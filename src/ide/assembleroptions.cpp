@@ -87,7 +87,7 @@ constexpr OptionDef kOutput[] = {
     {"LIST", K::Choice, "LIST|LIST(121)|LIST(133)|LIST(MAX)|NOLIST", "LIST(133)", "Listing"},
     {"SYSPRINT", K::Text, "", "", "Listing file; blank writes SYSPRINT(&D&F.lst)"},
     {"OBJECT", K::Choice, "OBJECT|NOOBJECT|GOFF", "OBJECT", "Object module format"},
-    {"TEST", K::YesNo, "", "NOTEST", "Special symbol records for testing"},
+    {"TEST", K::YesNo, "", "NOTEST", "Symbol records for the debugger"},
     {"SYSLIN", K::Text, "", "", "Object file; blank writes NOSYSLIN"},
     {"SYSPUNCH", K::Text, "", "", "Punch file; blank writes NOSYSPUNCH"},
     {"ADATA", K::Text, "", "NOADATA", "NOADATA, or the value written as ADATA(value,level)"},
