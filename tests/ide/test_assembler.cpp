@@ -142,7 +142,7 @@ class AssemblerTest : public QObject {
         Install in;
         WorkFiles w;
         Assembler a(w);
-        qputenv("ZORA_STANDIN_DELAY_MS", "1200");
+        qputenv("ZORA_STANDIN_DELAY_MS", "2000");
         int ticks = 0;
         QTimer t;
         connect(&t, &QTimer::timeout, [&] { ++ticks; });
@@ -152,7 +152,7 @@ class AssemblerTest : public QObject {
         QSignalSpy done(&a, &Assembler::finished);
         PrivateProfile ini;
         QVERIFY(a.start(in.dir.path(), in.source, ini));
-        QVERIFY(clock.elapsed() < 500); // start() returns at once
+        QVERIFY(clock.elapsed() < 1000); // start() returns at once
         QVERIFY(a.isRunning());
         QVERIFY(!a.start(in.dir.path(), in.source, ini)); // one run at a time
         QVERIFY(done.wait(20000));
@@ -226,6 +226,13 @@ class AssemblerTest : public QObject {
         QCOMPARE(out.ticks(), 60);
         QVERIFY(!out.isPolling());
         QCOMPARE(out.texts(), QStringList({"No errors were encountered in the assembly."}));
+
+        // Lines that are there by the last tick are shown, not hidden behind "No errors".
+        out.load();
+        for (int i = 1; i < OutputWindow::kMaxTicks; ++i) out.tick();
+        peldatest::writeFile(d.filePath("m"), "W (3) at the last moment\n");
+        out.tick();
+        QCOMPARE(out.texts().value(0), QString("1) W (3) at the last moment"));
     }
 
     void failuresAreNeverReportedAsSuccess() {

@@ -209,6 +209,20 @@ class MainWindowTest : public QObject {
         QVERIFY(!w.assembler()->isRunning());
     }
 
+    void aCrashedAssemblerSaysSo() {
+        Install in;
+        peldatest::setInstallPath(in.dir.path());
+        qputenv("ZORA_STANDIN_MODE", "crash");
+        MainWindow w;
+        w.openFile(in.source);
+        w.assembleCurrent();
+        QTRY_VERIFY_WITH_TIMEOUT(w.outputFor(in.source) != nullptr, 20000);
+        qunsetenv("ZORA_STANDIN_MODE");
+        OutputWindow* out = w.outputFor(in.source);
+        QCOMPARE(out->texts(), QStringList({"The assembler ended abnormally."}));
+        QVERIFY(!out->isPolling());
+    }
+
     void fontSizeRule() {
         bool big = true;
         QCOMPARE(fontHeightForPointSize(10, &big), 15);
