@@ -389,6 +389,7 @@ void MainWindow::applyEditorSettings() {
 QMdiSubWindow* MainWindow::addEditor(SourceEditor* editor) {
     editor->setFont(profile_.editorFont().toFont());
     auto* sub = new EditorSubWindow(this, editor);
+    sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileIcon));
     mdi_->addSubWindow(sub);
     auto retitle = [sub, editor] {
         sub->setWindowTitle(editor->displayName() + QStringLiteral("[*]"));
@@ -551,6 +552,7 @@ OutputWindow* MainWindow::showOutput(const QString& source) {
         connect(out, &OutputWindow::zoomRequested, this, &MainWindow::zoomTo);
         QMdiSubWindow* sub = mdi_->addSubWindow(out);
         sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
         const QSize area = mdi_->viewport()->size();
         const int h = std::max(area.height() / 3, 160);
         sub->setGeometry(0, std::max(area.height() - h, 0), std::max(area.width(), 300), h);
