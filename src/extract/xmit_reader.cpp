@@ -276,6 +276,9 @@ bool readInmr02Group(XmitHandle* h, uint32_t n) {
         ds->kind = ds->member[0] != '\0' ? XMIT_KIND_UNSUPPORTED : XMIT_KIND_SEQUENTIAL;
     }
     recfmLetters(ds->recfm, ds->recfmLetters);
+    // An encrypted data set is never offered as readable, whichever of its records names the
+    // cipher.
+    if (std::strcmp(utility, "AMSCIPHR") == 0) ds->encrypted = 1;
 
     while (std::strcmp(utility, "INMCOPY") != 0) {
         if (!readInmr02Record(h, n)) return false;
@@ -305,8 +308,10 @@ bool readMessage(XmitHandle* h, XmitDataSet* ds) {
         ++lines;
         bytes += trimmed();
     }
-    if (lines == 0) return true;
+    // Back to the first line, so that the control record that ended the count is read again
+    // by whoever comes next.
     if (seek(h, ds->dataPosition) != IO_OK) return false;
+    if (lines == 0) return true;
     char* text = static_cast<char*>(rt::allocZeroed(static_cast<size_t>(bytes + lines + 1)));
     size_t at = 0;
     const uint8_t* e2a = rt::ebcdicToAscii();
