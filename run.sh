@@ -71,10 +71,22 @@ fuzz_all() {
     name=$(basename "$t")
     corpus="$dir/corpus/$name"
     mkdir -p "$corpus"
-    local seeds=()
-    [ -d "$ROOT/fuzz/seeds/${name#fuzz_}" ] && seeds=("$ROOT/fuzz/seeds/${name#fuzz_}")
+    # Seed folders: fuzz/<name>.seeds lists them (relative to the project; missing ones, such
+    # as the shared corpus on a user's machine, are left out).
+    local seeds=() line
+    if [ -f "$ROOT/fuzz/${name#fuzz_}.seeds" ]; then
+      while IFS= read -r line; do
+        [ -n "$line" ] && [ -d "$ROOT/$line" ] && seeds+=("$ROOT/$line")
+      done <"$ROOT/fuzz/${name#fuzz_}.seeds"
+    fi
     log "fuzzing $name for ${seconds}s"
-    "$t" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -n 12
+    if ! "$t" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 "$corpus" "${seeds[@]}" \
+         >"$dir/$name.log" 2>&1; then
+      tail -n 40 "$dir/$name.log" >&2
+      echo "fuzz target $name failed" >&2
+      return 1
+    fi
+    grep -E '^(Done|stat::number_of_executed_units)' "$dir/$name.log" || true
   done
 }
 

@@ -68,10 +68,16 @@ typedef struct XmitHandle {
     char originUser[9];          /* INMFUID */
     char originTime[15];         /* INMFTIME */
     uint8_t segmentLength;       /* length byte of the segment being read */
-    uint8_t segment[255];        /* flags byte, data, and the next segment's length byte */
+    uint8_t segment[255];        /* flags byte, data, and the next segment's length byte, when
+                                    the segment is read through the stream (traced reading, or
+                                    across the end of the read buffer) */
     uint8_t nextLength;          /* length byte of the next segment, read ahead */
     uint8_t recordFlags;         /* flags of the current record's first segment (0x20 control) */
     uint8_t nextLengthRead;      /* nonzero when nextLength holds a byte read ahead */
+    /* The reader's own read buffer (internal). */
+    uint8_t* readBuffer;
+    uint32_t readLength;
+    uint32_t readPosition;
 } XmitHandle;
 
 /* Decoded load-module attributes of a directory entry. */

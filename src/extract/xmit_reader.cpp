@@ -1,5 +1,6 @@
 // Opening a TSO TRANSMIT file: segments into logical records, the INMR01 and INMR02 control
 // records with their text units, and the description of every data set in the file.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -40,6 +41,31 @@ bool refuse(XmitHandle* h, const char* message) {
     return false;
 }
 
+constexpr uint32_t kReadBufferSize = 1 << 18;
+
+// Reads n bytes at the current position. Below trace level 3 they come from the handle's own
+// buffer, filled a large block at a time; at level 3 and above every read goes to the stream
+// through the traced operation, so that each segment shows in the trace. Sets the I/O status.
+size_t readBytes(XmitHandle* h, uint8_t* out, size_t n) {
+    if (h->io.traceLevel >= TRACE_CALLS) return rt::ioRead(h->io, out, 1, n);
+    size_t got = 0;
+    while (got < n) {
+        if (h->readPosition == h->readLength) {
+            if (h->readBuffer == nullptr)
+                h->readBuffer = static_cast<uint8_t*>(rt::allocZeroed(kReadBufferSize + kMaxSegmentLength));
+            h->readLength = static_cast<uint32_t>(rt::ioRead(h->io, h->readBuffer, 1, kReadBufferSize));
+            h->readPosition = 0;
+            if (h->readLength == 0) return got; // end of file or error: the status says which
+        }
+        const size_t take = std::min<size_t>(n - got, h->readLength - h->readPosition);
+        std::memcpy(out + got, h->readBuffer + h->readPosition, take);
+        h->readPosition += static_cast<uint32_t>(take);
+        got += take;
+    }
+    h->io.status = IO_OK;
+    return got;
+}
+
 } // namespace
 
 int64_t nextRecordPosition(const XmitHandle* h) { return h->io.position - (h->nextLengthRead ? 1 : 0); }
@@ -53,6 +79,7 @@ bool hasIdentifier(const XmitHandle* h, const uint8_t id[6]) {
 int seek(XmitHandle* h, int64_t offset) {
     h->nextLengthRead = 0;
     h->nextLength = 0;
+    h->readLength = h->readPosition = 0;
     if (rt::ioSeek(h->io, offset, SEEK_SET) != IO_OK) {
         h->message = ioFailure(h);
         return h->io.status;
@@ -64,7 +91,7 @@ int readRecord(XmitHandle* h) {
     h->recordLength = 0;
     if (!h->nextLengthRead) {
         uint8_t length;
-        if (rt::ioRead(h->io, &length, 1, 1) != 1) {
+        if (readBytes(h, &length, 1) != 1) {
             if (h->io.status == IO_EOF) return failRecord(h, "Unexpected end of file", IO_EOF);
             return failRecord(h, ioFailure(h), IO_ERROR);
         }
@@ -82,10 +109,20 @@ int readRecord(XmitHandle* h) {
         h->segmentLength = static_cast<uint8_t>(length);
         if (length < kSegmentHeader)
             return failRecord(h, rt::message("Invalid segment length at offset %" PRId64, lengthOffset), IO_EOF);
-        // One read takes the flags byte, the data and the next segment's length byte.
-        const size_t got = rt::ioRead(h->io, h->segment, 1, length);
+        // One read takes the flags byte, the data and the next segment's length byte. When the
+        // read buffer holds the whole segment it is used where it stands.
+        const uint8_t* seg;
+        size_t got;
+        if (h->io.traceLevel < TRACE_CALLS && h->readLength - h->readPosition >= length) {
+            seg = h->readBuffer + h->readPosition;
+            h->readPosition += length;
+            got = length;
+        } else {
+            got = readBytes(h, h->segment, length);
+            seg = h->segment;
+        }
         if (got == length) {
-            h->nextLength = h->segment[length - 1];
+            h->nextLength = seg[length - 1];
             h->nextLengthRead = 1;
         } else if (got == length - 1 && h->io.status == IO_EOF) {
             // The segment ends exactly at the end of the file: complete, with nothing after it.
@@ -97,7 +134,7 @@ int readRecord(XmitHandle* h) {
         } else {
             return failRecord(h, "Unexpected end of file", IO_EOF);
         }
-        const uint8_t flags = h->segment[0];
+        const uint8_t flags = seg[0];
         if ((flags & kReservedFlags) != 0 || (first && (flags & kFirstSegment) == 0))
             return failRecord(h, rt::message("Invalid segment flags at offset %" PRId64, lengthOffset + 1), IO_EOF);
         // A segment without data is only a record of its own: first and last at once (an
@@ -110,13 +147,21 @@ int readRecord(XmitHandle* h) {
         if (h->recordLength > kMaxRecordLength - dataLength)
             return failRecord(h, rt::message("Invalid segment flags at offset %" PRId64, lengthOffset + 1), IO_EOF);
         const uint32_t needed = h->recordLength + dataLength;
-        if (needed > h->recordCapacity) {
+        // The record keeps room for a whole segment beyond its data (see the copy below).
+        if (needed + kMaxSegmentLength > h->recordCapacity) {
             uint32_t capacity = h->recordCapacity;
-            while (capacity < needed) capacity += kRecordGrowth;
+            while (capacity < needed + kMaxSegmentLength) capacity += kRecordGrowth;
             h->record = static_cast<uint8_t*>(rt::grow(h->record, h->recordCapacity, capacity));
             h->recordCapacity = capacity;
         }
-        std::memcpy(h->record + h->recordLength, h->segment + 1, dataLength);
+        if (seg != h->segment) {
+            // From the read buffer (which has slack beyond its end), a copy of fixed length is
+            // several times faster than one of the segment's own length; the bytes beyond the
+            // data are overwritten by the next segment or lie past the record's length.
+            std::memcpy(h->record + h->recordLength, seg + 1, kMaxSegmentLength);
+        } else {
+            std::memcpy(h->record + h->recordLength, seg + 1, dataLength);
+        }
         h->recordLength = needed;
         h->io.position += static_cast<int64_t>(got);
         first = false;
@@ -393,8 +438,6 @@ OPX_EXTERN_C OPX_API XmitHandle* pXmitFileOpen(const char* path) {
         h->message = std::strerror(h->io.errnum);
         return h;
     }
-    // A larger stream buffer: records are read a segment (at most 255 bytes) at a time.
-    std::setvbuf(h->io.stream, nullptr, _IOFBF, 1 << 18);
     if (rt::ioSeek(h->io, 0, SEEK_END) != IO_OK) {
         h->message = rt::message("%s error: %s", h->io.operation, std::strerror(h->io.errnum));
         return h;
@@ -415,6 +458,7 @@ OPX_EXTERN_C OPX_API void vXmitFileClose(XmitHandle* h) {
     if (h == nullptr) return;
     if (h->io.stream != nullptr) rt::ioClose(h->io, false);
     rt::release(h->record);
+    rt::release(h->readBuffer);
     if (h->dataSets != nullptr) {
         for (uint32_t i = 0; i < h->fileCount; ++i) {
             rt::release(h->dataSets[i].directory);

@@ -279,14 +279,18 @@ void unloadRecords(const Pds& pds, const Emit& emit) {
     emit(copyR1(pds), false);
     emit(copyR2(pds), false);
 
-    // Lay the members out first: their TTRs go into the directory.
+    // Lay the members out first: their TTRs go into the directory. Generated members are
+    // fixed-format: their block counts follow from their record counts.
+    const size_t perBlock = std::max<size_t>(1, pds.blksize / std::max(1, pds.lrecl));
+    auto blockCount = [&](const Member& m) {
+        return m.generate ? (m.generatedCount + perBlock - 1) / perBlock : blocksOf(pds, m).size();
+    };
     Layout layout(pds);
     std::vector<uint32_t> ttrs;
-    std::vector<std::vector<Bytes>> memberBlocks;
     for (const Member& m : pds.members) {
-        memberBlocks.push_back(blocksOf(pds, m));
         ttrs.push_back(layout.ttr());
-        for (size_t i = 0; i <= memberBlocks.back().size(); ++i) layout.advance(); // + end marker
+        const size_t blocks = blockCount(m);
+        for (size_t i = 0; i <= blocks; ++i) layout.advance(); // + end marker
     }
 
     // Directory entries in EBCDIC name order.
@@ -349,10 +353,22 @@ void unloadRecords(const Pds& pds, const Emit& emit) {
         append(rec, cf);
         if (body) append(rec, *body);
     };
-    for (const auto& mb : memberBlocks) {
-        for (const Bytes& b : mb) {
-            add(data.countField(static_cast<uint32_t>(b.size())), &b);
-            data.advance();
+    for (const Member& m : pds.members) {
+        if (m.generate) {
+            Bytes b;
+            for (size_t i = 0; i < m.generatedCount; ++i) {
+                append(b, m.generate(i));
+                if ((i + 1) % perBlock == 0 || i + 1 == m.generatedCount) {
+                    add(data.countField(static_cast<uint32_t>(b.size())), &b);
+                    data.advance();
+                    b.clear();
+                }
+            }
+        } else {
+            for (const Bytes& b : blocksOf(pds, m)) {
+                add(data.countField(static_cast<uint32_t>(b.size())), &b);
+                data.advance();
+            }
         }
         add(data.countField(0), nullptr);
         data.advance();

@@ -90,6 +90,9 @@ Bytes ispfUserData(const IspfStats& s);
 struct Member {
     std::string name;
     std::vector<Bytes> records; // EBCDIC records (for RECFM U: the blocks)
+    // For large files: records made on demand instead of held in `records` (fixed format).
+    size_t generatedCount = 0;
+    std::function<Bytes(size_t)> generate;
     std::optional<IspfStats> stats;
     Bytes userData;             // used when no stats are given (e.g. load-module data)
     std::vector<std::string> aliases;
