@@ -1,22 +1,34 @@
 #!/usr/bin/env bash
-# The demo: a bundled text file (ISO 8859-1) goes to EBCDIC 1047 and back with cpconv, and the
-# round trip is checked byte for byte.
+# The demo: a small TSO TRANSMIT file of a partitioned data set is made from the files in
+# examples/pds, then opx describes it and lists its members; and a text file goes to EBCDIC
+# 1047 and back with cpconv, checked byte for byte.
 set -euo pipefail
-bin=$1
+bin=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
-sample="$root/examples/sample.txt"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "Sample (ISO 8859-1, shown as UTF-8):"
-"$bin/cpconv" -f 819 -t utf-8 "$sample" | sed 's/^/  /'
+step() { if [ -t 1 ]; then printf '\n\033[1m$ %s\033[0m\n' "$*"; else printf '\n$ %s\n' "$*"; fi; }
+
+xmit="$work/demo.xmit"
+"$bin/mkxmit" "$xmit" OPX.DEMO.SOURCE "$root/examples/pds" --alias HELLO=GREETING \
+  --message "$root/examples/message.txt"
+echo "Made $(basename "$xmit") ($(wc -c <"$xmit") bytes) from the files in examples/pds."
+
+step opx info demo.xmit
+(cd "$work" && "$bin/opx" info demo.xmit)
+step opx list demo.xmit
+(cd "$work" && "$bin/opx" list demo.xmit)
+step opx list --json demo.xmit
+(cd "$work" && "$bin/opx" list --json demo.xmit | head -n 24)
+
+sample="$root/examples/sample.txt"
+step cpconv -f 819 -t 1047 --newline nl sample.txt
 "$bin/cpconv" -f 819 -t 1047 --newline nl -o "$work/sample.ebcdic" "$sample"
-echo
 echo "As EBCDIC 1047 with NL line ends (first 64 bytes):"
 od -A x -t x1 -N 64 "$work/sample.ebcdic" | sed 's/^/  /'
 "$bin/cpconv" -f 1047 -t 819 --newline lf -o "$work/sample.back" "$work/sample.ebcdic"
 if cmp -s "$sample" "$work/sample.back"; then
-  echo
   echo "Round trip 819 -> 1047 -> 819: exact ($(wc -c <"$sample") bytes)."
 else
   echo "Round trip differs:" >&2

@@ -1,0 +1,144 @@
+// opx from the outside: info and list as text and JSON, a refused file, and the trace option.
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "run_command.h"
+#include "xmit_writer.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kOpx = OPX_PATH;
+
+CommandResult opx(const std::string& args) { return runCommand(quote(kOpx) + " " + args); }
+
+std::string makeFile(const TempDir& dir, bool load = false) {
+    xmitw::Pds pds;
+    pds.dsname = load ? "DEMO.LOAD" : "DEMO.SOURCE";
+    if (load) {
+        pds.recfm = 0xC0;
+        pds.lrecl = 0;
+        pds.blksize = 6144;
+        xmitw::Member m;
+        m.name = "PROGA";
+        m.records = {xmitw::Bytes(32, 0x07)};
+        m.userData = xmitw::Bytes(22, 0);
+        m.userData[8] = 0x82;  // RENT, executable
+        m.userData[12] = 0x30; // size 0x30
+        m.userData[19] = 0x02; // AMODE 31
+        m.aliases = {"PROGB"};
+        pds.members.push_back(m);
+    } else {
+        for (const char* name : {"ALPHA", "BETA"}) {
+            xmitw::Member m;
+            m.name = name;
+            m.records = {xmitw::ebcdic(std::string(80, 'A'))};
+            m.stats = xmitw::IspfStats{1, 2, 121063, 123324, 0x14, 0x05, "IBMUSER", false};
+            pds.members.push_back(m);
+        }
+    }
+    std::vector<std::string> message = {"A MESSAGE LINE"};
+    auto image = xmitw::fileImage(xmitw::collect([&](const xmitw::Emit& e) {
+        xmitw::pdsTransmit(pds, e, {"NODEX", "USERX", "20261208101010"}, load ? nullptr : &message);
+    }));
+    const std::string path = (dir / (load ? "load.xmit" : "source.xmit")).string();
+    writeFile(path, std::string(image.begin(), image.end()));
+    return path;
+}
+
+} // namespace
+
+TEST(Opx, InfoAndList) {
+    TempDir dir;
+    const std::string file = makeFile(dir);
+    CommandResult r = opx("info " + quote(file));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Origin:   node NODEX, user USERX, time 20261208101010"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Data set 1: message"), std::string::npos);
+    EXPECT_NE(r.out.find("    A MESSAGE LINE\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Data set 2: partitioned\n  Name:          DEMO.SOURCE"), std::string::npos);
+    EXPECT_NE(r.out.find("  Members:       2\n"), std::string::npos);
+
+    r = opx("list " + quote(file));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n"
+              "ALPHA                 1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n"
+              "BETA                  1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n");
+    EXPECT_EQ(opx("list " + quote(file) + " 2").out, r.out) << "data set 2 is the default";
+    r = opx("list " + quote(file) + " 1");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Directory information is not available"), std::string::npos);
+    r = opx("list " + quote(file) + " 3");
+    EXPECT_NE(r.err.find("Data set 3 was not transmitted"), std::string::npos);
+}
+
+TEST(Opx, Json) {
+    TempDir dir;
+    CommandResult r = opx("info --json " + quote(makeFile(dir)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["origin"]["user"], "USERX");
+    ASSERT_EQ(doc["dataSets"].size(), 2u);
+    EXPECT_EQ(doc["dataSets"][0]["kind"], "message");
+    EXPECT_EQ(doc["dataSets"][0]["message"], "A MESSAGE LINE\n");
+    EXPECT_EQ(doc["dataSets"][1]["kind"], "partitioned");
+    EXPECT_EQ(doc["dataSets"][1]["lrecl"], 80);
+    EXPECT_EQ(doc["dataSets"][1]["members"], 2);
+    EXPECT_EQ(doc["dataSets"][1]["encrypted"], false);
+
+    r = opx("list --json " + quote(makeFile(dir)));
+    doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["members"][1]["name"], "BETA");
+    EXPECT_EQ(doc["members"][1]["version"], 1);
+    EXPECT_EQ(doc["members"][1]["modification"], 2);
+    EXPECT_EQ(doc["members"][1]["created"], "2021-03-04");
+    EXPECT_EQ(doc["members"][1]["user"], "IBMUSER");
+
+    r = opx("list --json " + quote(makeFile(dir, true)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["loadLibrary"], true);
+    EXPECT_EQ(doc["members"][0]["name"], "PROGA");
+    EXPECT_EQ(doc["members"][0]["size"], 0x30);
+    EXPECT_EQ(doc["members"][0]["amode"], "31");
+    EXPECT_EQ(doc["members"][0]["attributes"], nlohmann::json::array({"RN"}));
+    EXPECT_EQ(doc["members"][1]["name"], "PROGB");
+    EXPECT_EQ(doc["members"][1]["aliasOf"], "PROGA");
+}
+
+TEST(Opx, LoadLibraryHeading) {
+    TempDir dir;
+    CommandResult r = opx("list " + quote(makeFile(dir, true)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+              "Member    Alias of  Size    Entry   AMODE  RMODE  AC  ------Attributes-------");
+    EXPECT_NE(r.out.find("PROGB     PROGA     000030  000000   31     24           RN"), std::string::npos) << r.out;
+}
+
+TEST(Opx, RefusedFilesAndTrace) {
+    TempDir dir;
+    writeFile(dir / "bad.xmit", std::string(80, 'x'));
+    CommandResult r = opx("info " + quote((dir / "bad.xmit").string()));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Invalid TSO TRANSMIT file (bad file size)"), std::string::npos) << r.err;
+    r = opx("list " + quote((dir / "missing.xmit").string()));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos);
+    const std::string file = makeFile(dir);
+    r = opx("--trace 2 info " + quote(file));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.err.find("File \"" + file + "\" opened for rb.\n"), std::string::npos) << r.err;
+    r = opx("--trace 9 info " + quote(file));
+    EXPECT_NE(r.exitCode, 0);
+    // Code pages that do not fit together are refused with the library's message.
+    r = runCommand("CODEPAGE_ASCII=1252 CODEPAGE_EBCDIC=1026 " + quote(kOpx) + " info " + quote(file));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("KDU804E ASCII code page 1252 and EBCDIC code page 1026 are incompatible."),
+              std::string::npos) << r.err;
+    r = opx("");
+    EXPECT_NE(r.exitCode, 0);
+}
