@@ -21,8 +21,7 @@ namespace rt {
 namespace {
 
 void setOperation(IoFileCore& f, const char* op) {
-    std::strncpy(f.operation, op, sizeof f.operation - 1);
-    f.operation[sizeof f.operation - 1] = '\0';
+    std::snprintf(f.operation, sizeof f.operation, "%s", op);
 }
 
 void fail(IoFileCore& f, const char* op) {
