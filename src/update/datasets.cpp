@@ -465,11 +465,15 @@ int openOutput(UpdateRun& run, Statement& fn) {
         dd.io.path = dd.path.c_str();
         dd.io.mode = IO_WRITE;
         if (rt::ioOpen(dd.io) != IO_OK) {
+            // A replacement is written under a temporary name; the message names the member
+            // that was to be replaced.
+            const bool replacing = run.output.temporary || (fn.function.flags & kOutputExists);
+            const std::string& name =
+                run.output.temporary ? run.output.finalName : fn.function.outputName;
             issueWithPath(run,
                           format("KDU812E Cannot %s member %s in %s: %s,",
-                                 (fn.function.flags & kOutputExists) ? "replace" : "create",
-                                 fn.function.outputName.c_str(), dd.ddName.c_str(),
-                                 errorText(dd.io.errnum)),
+                                 replacing ? "replace" : "create", name.c_str(),
+                                 dd.ddName.c_str(), errorText(dd.io.errnum)),
                           dd.path.c_str());
             setCondition(run, 12);
             return 1;

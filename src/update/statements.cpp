@@ -433,6 +433,7 @@ constexpr Keyword kDetailKeywords[] = {
 // the first failure.
 template <size_t N>
 std::string scanParameters(Context& c, std::string_view text, const Keyword (&table)[N]) {
+    if (text.empty()) return {};
     size_t pos = 0;
     while (pos <= text.size()) {
         // Up to 9 characters, stopping after the first "=", never beyond the item.
