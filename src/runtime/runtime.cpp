@@ -88,6 +88,8 @@ struct State {
         std::memcpy(e2a, kBuiltinEbcdicToAscii, 256);
         std::memcpy(a2e, kBuiltinAsciiToEbcdic, 256);
     }
+    // The library's own copy of its path goes with the library (at exit or when unloaded).
+    ~State() { std::free(record.modulePath); }
 };
 
 State& state() {
