@@ -4,8 +4,14 @@
 //   opx list FILE [N]      the members of partitioned data set N (default: the first)
 //
 // Both take --json for scripts and --trace N for the library's trace level.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -224,6 +230,227 @@ int list(const std::string& path, unsigned number, bool asJson) {
     return 0;
 }
 
+
+// ---- extract ----------------------------------------------------------------------------------
+
+struct ExtractOptions {
+    std::string path;
+    std::vector<std::string> positional; // [N] [MEMBER...]
+    std::string output;
+    std::string type = "text";
+    std::string lineEnd = "native";
+    int tabs = 0;
+    bool strip = false;
+    unsigned lrecl = 0;
+    unsigned blksize = 0;
+    std::string format = "fixed";
+    std::string pad;
+    bool translate = false, blocked = false, spanned = false, truncate = false;
+    std::string replace = "never";
+    bool json = false;
+};
+
+bool isNumber(const std::string& s) {
+    return !s.empty() && s.size() <= 9 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool isDirectory(const std::string& p) {
+    struct stat st{};
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int lookup(const std::string& value, std::initializer_list<std::pair<const char*, int>> table, const char* what) {
+    for (const auto& [name, v] : table)
+        if (value == name) return v;
+    std::fprintf(stderr, "opx: unknown %s '%s' (see opx extract --help)\n", what, value.c_str());
+    return -1;
+}
+
+// Asks on the terminal whether to replace a file: y yes, n no, a all, q quit.
+char askReplace(const char* file) {
+    std::FILE* tty = std::fopen("/dev/tty", "r+");
+    if (tty == nullptr) return 'n';
+    std::fprintf(tty, "\r\033[K%s exists. Replace it? [y]es, [n]o, [a]ll, [q]uit: ", file);
+    std::fflush(tty);
+    char answer = 'n';
+    char buffer[32];
+    if (std::fgets(buffer, sizeof buffer, tty) != nullptr) answer = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
+    std::fclose(tty);
+    return answer;
+}
+
+int extract(const ExtractOptions& o) {
+    Handle file;
+    file.h = pXmitFileOpen(o.path.c_str());
+    XmitHandle* h = file.h;
+    if (h->message != nullptr) {
+        std::fprintf(stderr, "opx: %s: %s\n", o.path.c_str(), h->message);
+        return 1;
+    }
+    unsigned number = 0;
+    size_t firstMember = 0;
+    if (!o.positional.empty() && isNumber(o.positional[0])) {
+        number = static_cast<unsigned>(std::stoul(o.positional[0]));
+        firstMember = 1;
+    }
+    if (number == 0) {
+        // The first data set that is not a message, else the first one.
+        for (uint32_t i = 0; i < h->fileCount && number == 0; ++i)
+            if (h->dataSets[i].kind != XMIT_KIND_MESSAGE) number = i + 1;
+        if (number == 0) number = 1;
+    }
+    if (number > h->fileCount) {
+        std::fprintf(stderr, "opx: %s: data set %u was not transmitted (opx info shows them)\n", o.path.c_str(), number);
+        return 12;
+    }
+    const XmitDataSet& ds = h->dataSets[number - 1];
+    const bool partitioned = ds.kind == XMIT_KIND_PARTITIONED;
+
+    ExtractBlock req{};
+    std::vector<std::string> members(o.positional.begin() + static_cast<long>(firstMember), o.positional.end());
+    std::vector<const char*> names;
+    for (const auto& m : members) names.push_back(m.c_str());
+    if (!names.empty()) {
+        req.memberNames = names.data();
+        req.memberCount = static_cast<uint32_t>(names.size());
+    }
+    // The target: a pattern with &M or &m for members, a file for a sequential data set; a
+    // folder means every file goes into it.
+    std::string target = o.output;
+    if (target.empty()) target = ".";
+    if (isDirectory(target) || target.back() == '/') {
+        if (target.back() != '/') target += '/';
+        if (partitioned) {
+            target += "&M";
+        } else {
+            std::string name = ds.dsname[0] ? ds.dsname : "data";
+            target += name;
+        }
+    }
+    // The folder the files go into is made when it does not exist yet.
+    if (const size_t slash = target.rfind('/'); slash != std::string::npos && slash > 0) {
+        std::error_code ec;
+        std::filesystem::create_directories(target.substr(0, slash), ec);
+        if (ec) {
+            std::fprintf(stderr, "opx: cannot make the folder %s: %s\n", target.substr(0, slash).c_str(), ec.message().c_str());
+            return 12;
+        }
+    }
+    req.target = target.c_str();
+    req.dataSet = number;
+    req.type = lookup(o.type, {{"text", 0}, {"dump", 1}, {"prefix", 2}, {"ibm", 3}, {"convert", 4}, {"delink", 5}, {"relink", 6}},
+                      "type");
+    req.lineEnd = lookup(o.lineEnd, {{"native", 0}, {"cr", 1}, {"lf", 2}, {"crlf", 3}}, "line end");
+    req.format = lookup(o.format, {{"fixed", 0}, {"bytes", 1}, {"len2", 2}, {"len2i", 3}, {"rdw", 4}, {"variable", 5}}, "format");
+    if (req.type < 0 || req.lineEnd < 0 || req.format < 0) return 2;
+    req.tabWidth = static_cast<uint8_t>(o.tabs);
+    req.lrecl = o.lrecl;
+    req.blockSize = o.blksize;
+    req.padCharacter = 0x40;
+    if (!o.pad.empty()) {
+        // The pad character is an EBCDIC byte: two hexadecimal digits, or a name.
+        if (o.pad == "blank") req.padCharacter = 0x40;
+        else if (o.pad == "zero") req.padCharacter = 0xF0;
+        else if (o.pad == "null") req.padCharacter = 0x00;
+        else if (o.pad.size() == 2 && std::isxdigit(static_cast<unsigned char>(o.pad[0])) &&
+                 std::isxdigit(static_cast<unsigned char>(o.pad[1])))
+            req.padCharacter = static_cast<uint8_t>(std::stoul(o.pad, nullptr, 16));
+        else {
+            std::fprintf(stderr, "opx: --pad takes two hexadecimal digits (an EBCDIC byte), blank, zero or null\n");
+            return 2;
+        }
+    }
+    if (o.strip) req.options |= EXTRACT_STRIP;
+    if (o.translate) req.options |= EXTRACT_TRANSLATE;
+    if (o.blocked) req.options |= EXTRACT_BLOCKED;
+    if (o.spanned) req.options |= EXTRACT_SPANNED;
+    if (o.truncate) req.options |= EXTRACT_TRUNCATE;
+
+    const bool progress = !o.json && isatty(STDERR_FILENO);
+    std::string replace = o.replace;
+    if (replace == "ask" && !isatty(STDIN_FILENO)) replace = "never";
+    json results = json::array();
+    auto report = [&](const char* what, const std::string& name, const std::string& target2, long records, const char* why) {
+        if (progress) std::fprintf(stderr, "\r\033[K");
+        if (o.json) {
+            json j = {{"result", what}, {"member", name}, {"file", target2}};
+            if (records >= 0) j["records"] = records;
+            if (why) j["reason"] = why;
+            results.push_back(j);
+            return;
+        }
+        if (records >= 0) std::printf("%-8s %s (%ld records)\n", what, target2.c_str(), records);
+        else if (why) std::printf("%-8s %s%s%s: %s\n", what, name.c_str(), name.empty() ? "" : " ", target2.c_str(), why);
+        else std::printf("%-8s %s\n", what, target2.c_str());
+    };
+
+    int result = eXmitFileExtract(EXTRACT_GO, h, &req);
+    bool replaceAll = replace == "always";
+    std::string pending;
+    bool pendingNew = false;
+    unsigned long done = 0;
+    while (result != EXTRACT_RESULT_DONE) {
+        int function = EXTRACT_GO;
+        switch (result) {
+        case EXTRACT_RESULT_NEW:
+        case EXTRACT_RESULT_EXISTS: {
+            pending = req.fileName ? req.fileName : "";
+            pendingNew = result == EXTRACT_RESULT_NEW;
+            if (progress) std::fprintf(stderr, "\r\033[K[%lu] %s", done + 1, req.memberName);
+            if (result == EXTRACT_RESULT_EXISTS && !replaceAll) {
+                char answer = replace == "ask" ? askReplace(pending.c_str()) : 'n';
+                if (answer == 'a') replaceAll = true;
+                if (answer == 'q') {
+                    function = EXTRACT_STOP;
+                    break;
+                }
+                if (answer != 'y' && answer != 'a') {
+                    report("skipped", req.memberName, pending, -1, "exists");
+                    function = EXTRACT_SKIP;
+                }
+            }
+            if (function == EXTRACT_GO && ds.kind != XMIT_KIND_PARTITIONED) {
+                // A sequential data set is written by this call and the request ends.
+                const uint32_t before = req.filesCreated + req.filesReplaced;
+                result = eXmitFileExtract(EXTRACT_GO, h, &req);
+                if (req.filesCreated + req.filesReplaced > before)
+                    report(pendingNew ? "created" : "replaced", "", pending, static_cast<long>(req.recordsWritten), nullptr);
+                continue;
+            }
+            break;
+        }
+        case EXTRACT_RESULT_WRITTEN:
+            ++done;
+            report(pendingNew ? "created" : "replaced", req.memberName, pending, static_cast<long>(req.recordsWritten), nullptr);
+            break;
+        case EXTRACT_RESULT_NOT_WRITTEN:
+            report("not written", req.memberName, "", -1, req.message ? req.message : "");
+            break;
+        default: break;
+        }
+        if (function == EXTRACT_STOP) break;
+        result = eXmitFileExtract(function, h, &req);
+    }
+    if (progress) std::fprintf(stderr, "\r\033[K");
+    const int severity = req.severity;
+    const std::string message = req.message ? req.message : "";
+    const std::string fileName = req.fileName ? req.fileName : "";
+    eXmitFileExtract(EXTRACT_STOP, h, &req);
+    if (o.json) {
+        json doc = {{"file", o.path},       {"dataSet", number},        {"results", results},
+                    {"created", req.filesCreated}, {"replaced", req.filesReplaced}, {"skipped", req.filesSkipped},
+                    {"records", req.recordsWritten}, {"severity", severity}};
+        if (!message.empty()) doc["message"] = message;
+        std::printf("%s\n", doc.dump(2).c_str());
+    } else {
+        std::printf("%u created, %u replaced, %u skipped, %u records\n", req.filesCreated, req.filesReplaced,
+                    req.filesSkipped, req.recordsWritten);
+    }
+    if (!message.empty())
+        std::fprintf(stderr, "opx: %s%s%s\n", message.c_str(), fileName.empty() ? "" : ": ", fileName.c_str());
+    return severity;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -246,9 +473,39 @@ int main(int argc, char** argv) {
     listCmd->add_option("FILE", path, "the transmit file")->required();
     listCmd->add_option("N", number, "the data set's number (opx info shows them); default: the first partitioned one");
     listCmd->add_flag("--json", asJson, "print JSON instead of text");
+
+    ExtractOptions x;
+    CLI::App* extractCmd = app.add_subcommand("extract", "write a data set, or the members of a partitioned one, to files");
+    extractCmd->add_option("FILE", x.path, "the transmit file")->required();
+    extractCmd->add_option("N_AND_MEMBERS", x.positional,
+                           "[N] [MEMBER...]: the data set's number (default: the first that is not a message) and the "
+                           "members to extract (default: all)");
+    extractCmd->add_option("-o,--output", x.output,
+                           "a file for a sequential data set; for members a pattern with &M (upper-case names) or &m "
+                           "(lower-case), e.g. src/&m.txt; a folder means FOLDER/&M (default: the current folder)");
+    extractCmd->add_option("-t,--type", x.type, "text, dump, prefix, ibm or convert")->capture_default_str();
+    extractCmd->add_option("--line-end", x.lineEnd, "text and dump line ends: native, lf, cr or crlf")->capture_default_str();
+    extractCmd->add_option("--tabs", x.tabs, "text: compress blanks to tabs every 4 or 8 columns")->check(CLI::IsMember({0, 4, 8}));
+    extractCmd->add_flag("--strip", x.strip, "strip trailing blanks (text) or pad characters (records)");
+    extractCmd->add_option("--lrecl", x.lrecl, "output record or line length (default: the data set's)");
+    extractCmd->add_option("--blksize", x.blksize, "convert: output block size");
+    extractCmd->add_option("--format", x.format, "convert: fixed, bytes, len2, len2i, rdw or variable")->capture_default_str();
+    extractCmd->add_option("--pad", x.pad, "EBCDIC pad character: two hexadecimal digits, blank (40, the default), zero (F0) or null (00)");
+    extractCmd->add_flag("--translate", x.translate, "convert: translate records to the workstation code page");
+    extractCmd->add_flag("--blocked", x.blocked, "convert: several variable records to a block");
+    extractCmd->add_flag("--spanned", x.spanned, "convert: long variable records in segments");
+    extractCmd->add_flag("--truncate", x.truncate, "cut records longer than the output record length silently");
+    extractCmd->add_option("--replace", x.replace, "existing files: always, never or ask")
+        ->check(CLI::IsMember({"always", "never", "ask"}))
+        ->capture_default_str();
+    extractCmd->add_flag("--json", x.json, "print the results as JSON");
     CLI11_PARSE(app, argc, argv);
 
     if (!connectLibrary(trace)) return 2;
     if (*infoCmd) return info(path, asJson);
+    if (*extractCmd) {
+        x.json = x.json || asJson;
+        return extract(x);
+    }
     return list(path, number, asJson);
 }

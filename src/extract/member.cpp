@@ -213,6 +213,23 @@ int skipToMemberEnd(XmitHandle* h, XmitDataSet* ds, MemberCursor* c) {
     }
 }
 
+int peekMemberStart(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr) {
+    if (c->position >= h->recordLength) {
+        if (readRecord(h) != IO_OK) {
+            c->state = MEMBER_ERROR;
+            return MEMBER_ERROR;
+        }
+        c->position = 0;
+        c->blockEnd = 0;
+        if (isControl(h)) {
+            // Leave the control record unconsumed for the cursor: the members are done.
+            c->position = h->recordLength;
+            return MEMBER_END;
+        }
+    }
+    return peekBlockTtr(h, ds, c, ttr);
+}
+
 int peekBlockTtr(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr) {
     if (c->position < c->blockEnd) {
         *ttr = c->blockTtr;

@@ -122,6 +122,88 @@ typedef struct MemberCursor {
 
 enum { MEMBER_RECORD = 0, MEMBER_END = 2, MEMBER_ERROR = 3 };
 
+/* ---- extraction ------------------------------------------------------------------------- */
+
+/* Extract types. */
+enum {
+    EXTRACT_TYPE_TEXT = 0,    /* text lines; for a load library the load-module listing */
+    EXTRACT_TYPE_DUMP = 1,    /* hexadecimal dump listing */
+    EXTRACT_TYPE_PREFIX = 2,  /* records in their own format, with length prefixes */
+    EXTRACT_TYPE_IBM = 3,     /* records in their own format, as stored */
+    EXTRACT_TYPE_CONVERT = 4, /* records in the format the caller chooses */
+    EXTRACT_TYPE_DELINK = 5,  /* load modules as linkage-editor input */
+    EXTRACT_TYPE_RELINK = 6   /* load modules delinked and linked again */
+};
+
+/* Output record formats. */
+enum {
+    EXTRACT_FORMAT_FIXED = 0,    /* padded to LRECL with the pad character */
+    EXTRACT_FORMAT_BYTES = 1,    /* the bytes of each record */
+    EXTRACT_FORMAT_LENGTH2 = 2,  /* 2-byte big-endian data length, then the record */
+    EXTRACT_FORMAT_LENGTH2I = 3, /* 2-byte big-endian data length + 2, then the record */
+    EXTRACT_FORMAT_RDW = 4,      /* 4-byte record descriptor, then the record */
+    EXTRACT_FORMAT_VARIABLE = 5  /* record descriptors inside blocks with block descriptors */
+};
+
+/* Options. */
+enum {
+    EXTRACT_STRIP = 0x80,     /* strip trailing pad characters */
+    EXTRACT_TRANSLATE = 0x40, /* translate to the workstation code page */
+    EXTRACT_BLOCKED = 0x20,
+    EXTRACT_SPANNED = 0x10,
+    EXTRACT_TRUNCATE = 0x08   /* truncate long records silently */
+};
+
+/* Functions of eXmitFileExtract. */
+enum { EXTRACT_GO = 0, EXTRACT_SKIP = 1, EXTRACT_STOP = 2 };
+
+/* Results of eXmitFileExtract. */
+enum {
+    EXTRACT_RESULT_DONE = 0,        /* finished or failed: see severity and message */
+    EXTRACT_RESULT_WRITTEN = 1,     /* the announced member was written */
+    EXTRACT_RESULT_NEW = 2,         /* the next file is announced and does not exist yet */
+    EXTRACT_RESULT_EXISTS = 3,      /* the next file exists: answer 0 to replace, 1 to skip */
+    EXTRACT_RESULT_NOT_WRITTEN = 4  /* the member was not written: message says why */
+};
+
+/* Bits of ExtractBlock.progress. */
+enum {
+    EXTRACT_PROGRESS_SEQUENTIAL = 0x80,
+    EXTRACT_PROGRESS_NEW_TARGET = 0x40,
+    EXTRACT_PROGRESS_FINISHED = 0x20,
+    EXTRACT_PROGRESS_MEMBER_DONE = 0x10
+};
+
+typedef struct ExtractState ExtractState;
+
+/* One extraction request, owned by the caller and zero-filled before the first call. */
+typedef struct ExtractBlock {
+    const char* message;          /* out: reason text of the last result, or null */
+    const char* fileName;         /* out: the current target, or the file a message concerns */
+    const char** memberNames;     /* in: members to extract; null or count 0: all */
+    const char* target;           /* in: output file (sequential) or pattern with &M or &m */
+    const char* listing;          /* in: listing file or pattern for relink, or null */
+    const char* binderParameters; /* in: parameters for the binder on relink */
+    uint32_t recordsWritten;      /* out: records of the current file; at the end, of all */
+    uint32_t dataSet;             /* in: 1-based number of the data set */
+    uint32_t filesCreated;        /* out */
+    uint32_t filesReplaced;       /* out */
+    uint32_t filesSkipped;        /* out */
+    uint32_t memberCount;         /* in: entries in memberNames */
+    uint32_t blockSize;           /* in/out: output block size; 0 chooses the default */
+    uint32_t lrecl;               /* in/out: output record length; 0 chooses the default */
+    int severity;                 /* out: 0, 8, 12, 16 or 20 */
+    int type;                     /* in: EXTRACT_TYPE_* */
+    int format;                   /* in/out: EXTRACT_FORMAT_* */
+    int lineEnd;                  /* in: 0 "\n" (text mode), 1 "\r", 2 "\n", 3 "\r\n" */
+    uint8_t tabWidth;             /* in: 0, 4 or 8 (text) */
+    uint8_t padCharacter;         /* in: EBCDIC pad and strip character for record output */
+    uint8_t options;              /* in/out: EXTRACT_* option bits */
+    char memberName[9];           /* out: the current member */
+    uint8_t progress;             /* internal: EXTRACT_PROGRESS_* */
+    ExtractState* state;          /* internal: null before the first call and after the end */
+} ExtractBlock;
+
 /* The runtime entry points. */
 OPX_API const char* pszOpxDllConnect(int* status, ConnectionRecord** record, int traceLevel,
                                      const char* modulePath, const char* family,
@@ -137,6 +219,11 @@ OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* handle, unsigned dataSet);
 /* Writes the display line of directory entry `index` (0-based) into line[size]; size of at
  * least 78 holds every line. */
 OPX_API void vXmitFileFormatDe(XmitDataSet* dataSet, unsigned index, char* line, unsigned size);
+
+/* Extracts a data set step by step: function EXTRACT_GO (0) starts or goes on, EXTRACT_SKIP
+ * (1) skips the announced file or member, EXTRACT_STOP (2) ends and releases the request.
+ * Returns an EXTRACT_RESULT_*. */
+OPX_API int eXmitFileExtract(int function, XmitHandle* file, ExtractBlock* request);
 
 #ifdef __cplusplus
 }

@@ -71,4 +71,9 @@ int skipToMemberEnd(XmitHandle* h, XmitDataSet* ds, MemberCursor* c);
 // Returns MEMBER_RECORD with *ttr set, or MEMBER_ERROR.
 int peekBlockTtr(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr);
 
+// At a member boundary: MEMBER_RECORD with the relative TTR of the next member's first block,
+// MEMBER_END when the next transmit record is a control record (there are no more members),
+// or MEMBER_ERROR.
+int peekMemberStart(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr);
+
 } // namespace opx

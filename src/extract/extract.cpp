@@ -1,0 +1,695 @@
+// Extraction requests: the caller's ExtractBlock is checked, then driven one step per call.
+// Each call announces the next target (new or existing), writes it, or reports why a member
+// was not written, so that the caller can ask the user, show progress, skip or stop.
+//
+//   start ──► announce (2 new / 3 exists / 4 refused) ──► write (1) ──► ... ──► done (0)
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "dump.h"
+#include "loadmodule.h"
+#include "opxcore.h"
+#include "output.h"
+#include "platform/paths.h"
+#include "reader.h"
+#include "runtime.h"
+#include "unload_format.h"
+#include "xmit_format.h"
+
+using namespace unload;
+
+struct ExtractState {
+    XmitHandle* file = nullptr;
+    XmitDataSet* ds = nullptr;
+    bool sequential = false;
+    // Requested members: their 8-byte EBCDIC names, the names as given, and whether written.
+    std::vector<std::array<uint8_t, 8>> selected;
+    std::vector<std::string> selectedNames;
+    std::vector<bool> selectedWritten;
+    std::string target;           // the current target path
+    std::string prefix, suffix;   // of the target pattern (partitioned)
+    bool keepCase = true;         // "&M" keeps the member name in upper case
+    std::vector<uint8_t> assembly; // for spanned records
+    const uint8_t* entry = nullptr; // the current member's directory entry
+    uint64_t total = 0;
+    MemberCursor cursor{};
+    opx::OutputSettings settings;
+};
+
+namespace opx {
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+int finish(ExtractBlock* r, int severity, const char* message, const char* fileName) {
+    r->severity = severity;
+    r->message = message;
+    r->fileName = fileName;
+    r->progress |= EXTRACT_PROGRESS_FINISHED;
+    return EXTRACT_RESULT_DONE;
+}
+
+// "&D" at the start of a target stands for the transmit file's folder.
+std::string expandDirectory(const char* target, const XmitHandle* file) {
+    std::string t(target);
+    if (t.size() >= 2 && t[0] == '&' && (t[1] == 'D' || t[1] == 'd')) {
+        size_t rest = 2;
+        if (rest < t.size() && (t[rest] == '/'
+#ifdef _WIN32
+                                || t[rest] == '\\'
+#endif
+                                ))
+            ++rest;
+        std::string dir(file->io.path, file->directoryLength);
+        return dir + t.substr(rest);
+    }
+    return t;
+}
+
+// The offset of the last path component.
+size_t lastComponent(const std::string& path) {
+    const char* sep = platform::lastSeparator(path.c_str());
+    return sep == nullptr ? 0 : static_cast<size_t>(sep - path.c_str()) + 1;
+}
+
+// The member name of a directory entry, translated, up to the first byte below X'41'.
+std::string memberName(const uint8_t* entry) {
+    const uint8_t* e2a = rt::ebcdicToAscii();
+    std::string name;
+    for (int i = 0; i < 8 && entry[i] >= 0x41; ++i) name.push_back(static_cast<char>(e2a[entry[i]]));
+    return name;
+}
+
+bool sameAsTransmitFile(const std::string& target, const XmitHandle* file) {
+    return platform::sameFile(target.c_str(), file->io.path);
+}
+
+// ---- start ----------------------------------------------------------------------------------
+
+// The request's attributes after the rules of its type; returns a message for a refusal.
+const char* settleAttributes(ExtractBlock* r, const XmitDataSet* ds) {
+    const char letter = ds->recfmLetters[0];
+    const bool isV = letter == 'V', isU = letter == 'U', isF = letter == 'F';
+    const bool spannedSet = std::strchr(ds->recfmLetters, 'S') != nullptr;
+    const bool blockedSet = std::strchr(ds->recfmLetters, 'B') != nullptr;
+    switch (r->type) {
+    case EXTRACT_TYPE_TEXT:
+        r->padCharacter = 0x40;
+        r->blockSize = 0;
+        if (!ds->loadLibrary) {
+            r->options = static_cast<uint8_t>((r->options & (EXTRACT_STRIP | EXTRACT_TRUNCATE)) | EXTRACT_TRANSLATE);
+            if (r->lrecl == 0) {
+                if (isU) r->lrecl = static_cast<uint32_t>(ds->blksize);
+                else if (isV) r->lrecl = ds->lrecl >= 4 ? static_cast<uint32_t>(ds->lrecl - 4) : 0;
+                else r->lrecl = static_cast<uint32_t>(ds->lrecl);
+            }
+            if (r->tabWidth != 0 && r->tabWidth != 4 && r->tabWidth != 8) return "Output tab parameter is invalid";
+            if (r->tabWidth != 0) r->options |= EXTRACT_STRIP;
+        } else {
+            r->options = 0;
+            r->lrecl = 120;
+            r->tabWidth = 0;
+        }
+        if (r->lineEnd < 0 || r->lineEnd > 3) return "Output text line end parameter is invalid";
+        break;
+    case EXTRACT_TYPE_DUMP:
+        if (r->lrecl == 0) r->lrecl = 120;
+        if (r->lrecl < 67) return "Output LRECL parameter is invalid";
+        r->blockSize = 0;
+        r->options = 0;
+        r->padCharacter = 0x40;
+        if (r->lineEnd < 0 || r->lineEnd > 3) return "Output text line end parameter is invalid";
+        break;
+    case EXTRACT_TYPE_PREFIX:
+    case EXTRACT_TYPE_IBM:
+        if (ds->loadLibrary) return "Invalid extract request type for a load library";
+        r->blockSize = static_cast<uint32_t>(ds->blksize);
+        r->lrecl = static_cast<uint32_t>(ds->lrecl);
+        r->options &= EXTRACT_TRANSLATE;
+        if (isF) {
+            r->format = EXTRACT_FORMAT_FIXED;
+        } else if (isU) {
+            r->format = r->type == EXTRACT_TYPE_PREFIX ? EXTRACT_FORMAT_LENGTH2 : EXTRACT_FORMAT_BYTES;
+            r->lrecl = static_cast<uint32_t>(ds->blksize);
+        } else if (isV) {
+            r->format = EXTRACT_FORMAT_VARIABLE;
+            if (spannedSet) r->options |= EXTRACT_SPANNED;
+            if (blockedSet) r->options |= EXTRACT_BLOCKED;
+            else if (r->type == EXTRACT_TYPE_PREFIX) r->format = EXTRACT_FORMAT_RDW;
+        } else {
+            return "Data set RECFM is unknown";
+        }
+        break;
+    case EXTRACT_TYPE_CONVERT: {
+        if (r->format < 0 || r->format > 5) return "Output format parameter is invalid";
+        if (r->format <= EXTRACT_FORMAT_LENGTH2I) {
+            r->blockSize = 0;
+            r->options &= EXTRACT_STRIP | EXTRACT_TRANSLATE | EXTRACT_TRUNCATE;
+        } else if (r->format == EXTRACT_FORMAT_RDW) {
+            r->options &= EXTRACT_SPANNED;
+            if (!(r->options & EXTRACT_SPANNED)) r->blockSize = 0;
+            else if (r->blockSize == 0) r->blockSize = static_cast<uint32_t>(ds->blksize);
+        } else if (r->blockSize == 0) {
+            r->blockSize = static_cast<uint32_t>(ds->blksize);
+        }
+        if (r->lrecl == 0) {
+            r->lrecl = static_cast<uint32_t>(isU && ds->lrecl == 0 ? ds->blksize : ds->lrecl);
+            if (r->format <= EXTRACT_FORMAT_LENGTH2I && isV) r->lrecl = r->lrecl >= 4 ? r->lrecl - 4 : 0;
+            if (r->format >= EXTRACT_FORMAT_RDW && !isV) r->lrecl += 4;
+        }
+        const bool spanned = (r->options & EXTRACT_SPANNED) != 0;
+        if (r->blockSize != 0 && (r->blockSize < 9 || r->blockSize > 32767 || (!spanned && r->blockSize < r->lrecl + 4)))
+            return "Output block size is invalid";
+        break;
+    }
+    case EXTRACT_TYPE_DELINK:
+    case EXTRACT_TYPE_RELINK:
+        if (!ds->loadLibrary)
+            return r->type == EXTRACT_TYPE_DELINK ? "DELINK extract request is only valid for load libraries"
+                                                  : "RELINK extract request is only valid for load libraries";
+        r->options = 0;
+        r->blockSize = 80;
+        r->lrecl = 80;
+        r->format = EXTRACT_FORMAT_FIXED;
+        break;
+    default: return "Invalid extract request type";
+    }
+    if (r->lrecl > 16777211) return "Output LRECL parameter is invalid";
+    if (r->type != EXTRACT_TYPE_TEXT) {
+        const bool spanned = (r->options & EXTRACT_SPANNED) != 0;
+        if ((r->format == EXTRACT_FORMAT_LENGTH2 && r->lrecl > 32767) ||
+            (r->format == EXTRACT_FORMAT_LENGTH2I && r->lrecl > 32765) ||
+            (r->format >= EXTRACT_FORMAT_RDW && !spanned && r->lrecl > 32763))
+            return "Output LRECL parameter is invalid";
+    }
+    return nullptr;
+}
+
+OutputSettings settingsOf(const ExtractBlock* r) {
+    OutputSettings s;
+    s.type = r->type;
+    s.format = r->format;
+    s.lrecl = r->lrecl;
+    s.blockSize = r->blockSize;
+    s.options = r->options;
+    s.pad = r->padCharacter;
+    s.tabWidth = r->tabWidth;
+    s.lineEnd = r->lineEnd;
+    s.traceLevel = rt::traceLevel();
+    return s;
+}
+
+// ---- members --------------------------------------------------------------------------------
+
+const uint8_t* firstEntryWithTtr(const XmitDataSet* ds, uint32_t ttr, bool alias, const ExtractState* st) {
+    for (unsigned i = 0; i < ds->entryCount; ++i) {
+        const uint8_t* e = directoryEntry(ds, i);
+        if (((e[kEntryIndicator] & kAlias) != 0) != alias) continue;
+        if (((uint32_t(e[8]) << 16) | (uint32_t(e[9]) << 8) | e[10]) != ttr) continue;
+        if (st->selected.empty()) return e;
+        for (const auto& name : st->selected)
+            if (std::memcmp(name.data(), e, 8) == 0) return e;
+        if (!alias) return nullptr; // the member's own entry is the first of its TTR
+    }
+    return nullptr;
+}
+
+void markWritten(ExtractState* st, const uint8_t* entry) {
+    for (size_t i = 0; i < st->selected.size(); ++i)
+        if (std::memcmp(st->selected[i].data(), entry, 8) == 0) st->selectedWritten[i] = true;
+}
+
+int memberError(ExtractBlock* r, ExtractState* st) {
+    return finish(r, 16, st->file->message ? st->file->message : "Invalid member data control field", st->file->io.path);
+}
+
+// Finds the next member to extract and announces it.
+int nextMember(ExtractBlock* r, ExtractState* st) {
+    XmitHandle* h = st->file;
+    XmitDataSet* ds = st->ds;
+    r->progress &= static_cast<uint8_t>(~(EXTRACT_PROGRESS_MEMBER_DONE | EXTRACT_PROGRESS_NEW_TARGET));
+    r->message = nullptr;
+    for (;;) {
+        uint32_t ttr = 0;
+        const int at = peekMemberStart(h, ds, &st->cursor, &ttr);
+        if (at == MEMBER_ERROR) return memberError(r, st);
+        if (at == MEMBER_END) {
+            // Every member has been seen. A requested member whose data never came is missing.
+            for (size_t i = 0; i < st->selected.size(); ++i) {
+                if (st->selectedWritten[i]) continue;
+                r->recordsWritten = static_cast<uint32_t>(st->total);
+                return finish(r, 12,
+                              rt::message("Member \"%s\" not found in %s", st->selectedNames[i].c_str(), h->io.path),
+                              nullptr);
+            }
+            r->recordsWritten = static_cast<uint32_t>(st->total);
+            return finish(r, 0, nullptr, nullptr);
+        }
+        const uint8_t* entry = firstEntryWithTtr(ds, ttr, false, st);
+        if (entry == nullptr && ds->hasAliases) entry = firstEntryWithTtr(ds, ttr, true, st);
+        if (entry == nullptr) {
+            if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+            continue;
+        }
+        st->entry = entry;
+        const std::string name = memberName(entry);
+        std::snprintf(r->memberName, sizeof r->memberName, "%s", name.c_str());
+        markWritten(st, entry);
+
+        // The name becomes a file name only when it is a valid member name: a crafted name
+        // such as "../x" must never lead outside the target folder.
+        if (!rt::isMemberName(name.c_str(), name.size(), rt::kAnyCase)) {
+            if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+            ++r->filesSkipped;
+            r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
+            r->fileName = h->io.path;
+            r->message = rt::message("Member name \"%s\" is not valid as a file name", name.c_str());
+            return EXTRACT_RESULT_NOT_WRITTEN;
+        }
+        std::string fileName = name;
+        if (!st->keepCase)
+            for (char& c : fileName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        st->target = st->prefix + fileName + st->suffix;
+        r->fileName = st->target.c_str();
+
+        if (ds->loadLibrary && (r->type == EXTRACT_TYPE_TEXT || r->type == EXTRACT_TYPE_DELINK ||
+                                r->type == EXTRACT_TYPE_RELINK)) {
+            DirectoryEntryInfo info;
+            decodeLoadModuleEntry(entry, entryLength(entry), &info);
+            const char* refusal = nullptr;
+            if (info.flags & DE_PROGRAM_OBJECT) refusal = "Extract of Program Object is not supported";
+            else if (info.flags & DE_NOT_EDITABLE) refusal = "Extract of NOEDIT load module is not supported";
+            else if (r->type == EXTRACT_TYPE_RELINK && (info.flags & DE_SCTR) && !(info.flags & DE_OVLY))
+                refusal = "Relink of scatter-load module is not supported";
+            else if (info.flags & DE_OVLY) refusal = "Extract of overlay load module is not supported";
+            if (refusal != nullptr) {
+                if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+                ++r->filesSkipped;
+                r->fileName = h->io.path;
+                r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
+                r->message = refusal;
+                return EXTRACT_RESULT_NOT_WRITTEN;
+            }
+        }
+        if (sameAsTransmitFile(st->target, h)) {
+            return finish(r, 12, "Invalid target file name", st->target.c_str());
+        }
+        if (exists(st->target)) return EXTRACT_RESULT_EXISTS;
+        r->progress |= EXTRACT_PROGRESS_NEW_TARGET;
+        return EXTRACT_RESULT_NEW;
+    }
+}
+
+// ISPF packed data: a member of fixed records whose first record announces it. Unpacks it into
+// lines of LRECL bytes. Returns false when the member is not packed (nothing consumed).
+class IspfUnpacker {
+public:
+    IspfUnpacker(uint32_t lrecl, std::vector<uint8_t>& line) : lrecl_(lrecl), line_(line) {}
+
+    // Detects the packed form from the first record; returns the data offset or -1.
+    static int detect(const uint8_t* r, uint32_t n, uint32_t lrecl, int* following) {
+        *following = 0;
+        if (n >= 8 && r[0] == 0x00 && r[1] == 0x01 && r[2] == 0x40 && r[3] == 0xC6 && xmit::be16(r + 6) == lrecl)
+            return 8;
+        if (n > 9 && r[0] == 0x00 && r[5] == 0xC6 && xmit::be16(r + 8) == lrecl) {
+            *following = 2;
+            return 10;
+        }
+        return -1;
+    }
+    bool ended() const { return ended_; }
+    // Feeds the data of one input record; `emit` receives each full line.
+    template <class Emit> bool feed(const uint8_t* d, uint32_t n, Emit emit) {
+        uint32_t i = 0;
+        while (i < n && !ended_) {
+            if (pendingCopy_ > 0) {
+                const uint32_t take = std::min(pendingCopy_, n - i);
+                for (uint32_t k = 0; k < take; ++k)
+                    if (!put(d[i + k], emit)) return false;
+                pendingCopy_ -= take;
+                i += take;
+                continue;
+            }
+            if (repeatState_ == 1) {
+                repeatCount_ = d[i++];
+                repeatState_ = 2;
+                continue;
+            }
+            if (repeatState_ == 2) {
+                const uint8_t b = d[i++];
+                repeatState_ = 0;
+                if (!run(b, repeatCount_ + 1u, emit)) return false;
+                continue;
+            }
+            // At the start of a line, a short rest of the record that begins with a blank is
+            // passed over.
+            if (line_.empty() && n - i >= 1 && n - i <= 5 && d[i] == 0x40) break;
+            const uint8_t c = d[i++];
+            if (c == 0xFF) {
+                ended_ = true;
+                break;
+            }
+            if (c >= 0x80) pendingCopy_ = c - 0x7Fu;
+            else if (c == 0x7A) repeatState_ = 1;
+            else if (!run(0x40, c + 1u, emit)) return false;
+        }
+        return true;
+    }
+    template <class Emit> bool close(Emit emit) {
+        if (line_.empty()) return true;
+        line_.resize(lrecl_, 0x40);
+        const bool ok = emit(line_);
+        line_.clear();
+        return ok;
+    }
+
+private:
+    template <class Emit> bool put(uint8_t b, Emit emit) {
+        line_.push_back(b);
+        if (line_.size() < lrecl_) return true;
+        const bool ok = emit(line_);
+        line_.clear();
+        return ok;
+    }
+    // Repeats and blank runs stop at the end of the output line.
+    template <class Emit> bool run(uint8_t b, uint32_t count, Emit emit) {
+        const uint32_t room = lrecl_ - static_cast<uint32_t>(line_.size());
+        for (uint32_t k = 0; k < std::min(count, room); ++k)
+            if (!put(b, emit)) return false;
+        return true;
+    }
+    uint32_t lrecl_;
+    std::vector<uint8_t>& line_;
+    uint32_t pendingCopy_ = 0;
+    int repeatState_ = 0;
+    uint32_t repeatCount_ = 0;
+    bool ended_ = false;
+};
+
+// Writes the current member to the announced target. Returns the request's result.
+int writeMember(ExtractBlock* r, ExtractState* st) {
+    XmitHandle* h = st->file;
+    XmitDataSet* ds = st->ds;
+    OutputFile out;
+    if (!out.open(st->target, st->settings)) {
+        skipToMemberEnd(h, ds, &st->cursor);
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    }
+    const unsigned width = r->lrecl < 120 ? 16 : 32;
+    unsigned long records = 0;
+    auto writeFailure = [&]() {
+        out.abandon();
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    };
+    const bool isLoadListing = ds->loadLibrary && r->type == EXTRACT_TYPE_TEXT;
+    if (isLoadListing) {
+        LoadModuleImage image;
+        const std::string error = readLoadModule(h, ds, &st->cursor, st->entry, image);
+        if (!error.empty()) {
+            out.abandon();
+            return finish(r, 12, rt::message("%s", error.c_str()), h->io.path);
+        }
+        if (!listLoadModule(out, ds, r->memberName, st->entry, image)) return writeFailure();
+    } else {
+        if (r->type == EXTRACT_TYPE_DUMP) {
+            if (!dumpHeader(out, ds, r->memberName) || !dumpDirectoryEntry(out, st->entry, width)) return writeFailure();
+        }
+        std::vector<uint8_t> line;
+        IspfUnpacker unpacker(r->lrecl, line);
+        int packedFollowing = -1; // -1: not decided yet, -2: not packed
+        auto writeOne = [&](const uint8_t* data, uint32_t n) -> int {
+            ++records;
+            if (r->type == EXTRACT_TYPE_DUMP) return dumpRecord(out, records, data, n, width) ? 0 : 12;
+            const OutputFile::Status s = out.record(data, n);
+            return s == OutputFile::kOk ? 0 : s == OutputFile::kTruncated ? 8 : 12;
+        };
+        const bool checkPacked = r->type == EXTRACT_TYPE_TEXT && ds->recfmLetters[0] == 'F' && ds->lrecl >= 16 &&
+                                 ds->lrecl <= 256;
+        int status = 0;
+        for (;;) {
+            const int st2 = readMemberRecord(h, ds, &st->cursor);
+            if (st2 == MEMBER_ERROR) {
+                out.abandon();
+                return memberError(r, st);
+            }
+            if (st2 == MEMBER_END) break;
+            const uint8_t* data = st->cursor.record;
+            uint32_t n = st->cursor.recordLength;
+            if (checkPacked && packedFollowing == -1) {
+                int following = 0;
+                const int offset = IspfUnpacker::detect(data, n, static_cast<uint32_t>(ds->lrecl), &following);
+                packedFollowing = offset < 0 ? -2 : following;
+                if (offset >= 0) {
+                    data += offset;
+                    n -= static_cast<uint32_t>(offset);
+                }
+            } else if (packedFollowing >= 0) {
+                // Every following record of the second form starts at offset 2; a shorter
+                // record has no data.
+                const uint32_t skip = static_cast<uint32_t>(packedFollowing);
+                data += std::min(skip, n);
+                n -= std::min(skip, n);
+            }
+            if (packedFollowing >= 0) {
+                if (unpacker.ended()) continue; // the rest after X'FF' is not used
+                bool ok = unpacker.feed(data, n, [&](const std::vector<uint8_t>& l) {
+                    status = writeOne(l.data(), static_cast<uint32_t>(l.size()));
+                    return status == 0;
+                });
+                if (!ok) break;
+                if (unpacker.ended()) {
+                    // The rest of the member after the end code is not read.
+                    if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) {
+                        out.abandon();
+                        return memberError(r, st);
+                    }
+                    break;
+                }
+                continue;
+            }
+            status = writeOne(data, n);
+            if (status != 0) break;
+        }
+        if (status == 0 && packedFollowing >= 0) {
+            unpacker.close([&](const std::vector<uint8_t>& l) {
+                status = writeOne(l.data(), static_cast<uint32_t>(l.size()));
+                return status == 0;
+            });
+        }
+        if (status != 0) {
+            skipToMemberEnd(h, ds, &st->cursor);
+            if (status == 8) {
+                out.abandon();
+                return finish(r, 8, "Record would be truncated", nullptr);
+            }
+            return writeFailure();
+        }
+    }
+    if (!out.commit()) {
+        r->recordsWritten = static_cast<uint32_t>(records);
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    }
+    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET) ++r->filesCreated;
+    else ++r->filesReplaced;
+    st->total += records;
+    r->recordsWritten = static_cast<uint32_t>(records);
+    r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
+    return EXTRACT_RESULT_WRITTEN;
+}
+
+// ---- sequential data sets and messages -------------------------------------------------------
+
+int writeSequential(ExtractBlock* r, ExtractState* st) {
+    XmitHandle* h = st->file;
+    XmitDataSet* ds = st->ds;
+    const unsigned width = r->lrecl < 120 ? 16 : 32;
+    OutputFile out;
+    if (seek(h, ds->dataPosition) != IO_OK) return finish(r, 16, h->message, h->io.path);
+    if (!out.open(st->target, st->settings)) return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    if (r->type == EXTRACT_TYPE_DUMP && !dumpHeader(out, ds, nullptr)) {
+        out.abandon();
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    }
+    unsigned long records = 0;
+    for (;;) {
+        if (readRecord(h) != IO_OK) {
+            out.abandon();
+            return finish(r, 16, h->message, h->io.path);
+        }
+        if (isControl(h)) break;
+        ++records;
+        if (r->type == EXTRACT_TYPE_DUMP) {
+            if (!dumpRecord(out, records, h->record, h->recordLength, width)) {
+                out.abandon();
+                return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+            }
+            continue;
+        }
+        const OutputFile::Status s = out.record(h->record, h->recordLength);
+        if (s == OutputFile::kTruncated) {
+            out.abandon();
+            return finish(r, 8, "Record would be truncated", nullptr);
+        }
+        if (s != OutputFile::kOk) {
+            out.abandon();
+            return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+        }
+    }
+    if (!out.commit()) return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET) ++r->filesCreated;
+    else ++r->filesReplaced;
+    st->total = records;
+    r->recordsWritten = static_cast<uint32_t>(records);
+    return finish(r, 0, nullptr, nullptr);
+}
+
+void release(ExtractBlock* r) {
+    delete r->state;
+    r->state = nullptr;
+}
+
+int start(XmitHandle* h, ExtractBlock* r) {
+    rt::requireConnected();
+    r->message = nullptr;
+    r->fileName = nullptr;
+    r->filesCreated = r->filesReplaced = r->filesSkipped = 0;
+    r->recordsWritten = 0;
+    r->severity = 0;
+    r->progress = EXTRACT_PROGRESS_FINISHED;
+    r->memberName[0] = '\0';
+
+    if (r->target == nullptr || r->target[0] == '\0') return finish(r, 16, "Output path not specified", nullptr);
+    if (h->io.stream == nullptr) return finish(r, 20, "File is not open", h->io.path);
+    if (r->dataSet == 0 || r->dataSet > h->fileCount || h->dataSets == nullptr)
+        return finish(r, 12, rt::message("Data set %u was not transmitted", static_cast<unsigned>(r->dataSet)), nullptr);
+    XmitDataSet* ds = &h->dataSets[r->dataSet - 1];
+    if (ds->encrypted) return finish(r, 12, "Data set is encrypted", nullptr);
+    if (ds->kind != XMIT_KIND_MESSAGE && ds->kind != XMIT_KIND_SEQUENTIAL && ds->kind != XMIT_KIND_PARTITIONED)
+        return finish(r, 12, "Data set type is not supported", nullptr);
+    const bool sequential = ds->kind != XMIT_KIND_PARTITIONED;
+    if (!sequential && ds->dataPosition == 0 && !readDirectory(h, ds)) return finish(r, 12, h->message, h->io.path);
+    if (ds->recfm == 0) return finish(r, 12, "Data set RECFM is unknown", nullptr);
+    if (ds->lrecl == -1) return finish(r, 12, "Data set LRECL is unknown", nullptr);
+    if (ds->blksize == -1) return finish(r, 12, "Data set BLKSIZE is unknown", nullptr);
+    // Fixed records of length 0 would never advance.
+    if (ds->recfmLetters[0] == 'F' && ds->lrecl <= 0) return finish(r, 12, "Data set LRECL is unknown", nullptr);
+    if (const char* refusal = settleAttributes(r, ds)) return finish(r, 12, refusal, nullptr);
+    if (r->type == EXTRACT_TYPE_DELINK || r->type == EXTRACT_TYPE_RELINK)
+        return finish(r, 12,
+                      r->type == EXTRACT_TYPE_DELINK
+                          ? "DELINK extract requests are not available yet: they come with the linkage editor"
+                          : "RELINK extract requests are not available yet: they come with the linkage editor",
+                      nullptr);
+
+    auto* st = new ExtractState;
+    r->state = st;
+    st->file = h;
+    st->ds = ds;
+    st->sequential = sequential;
+    st->settings = settingsOf(r);
+    const std::string target = expandDirectory(r->target, h);
+    const size_t last = lastComponent(target);
+    if (sequential) {
+        r->progress |= EXTRACT_PROGRESS_SEQUENTIAL;
+        if (r->memberNames != nullptr && r->memberCount > 0)
+            return finish(r, 12, "Cannot extract members from a sequential file", nullptr);
+        if (last >= target.size() || target[last] == '&') return finish(r, 12, "Invalid target file name", nullptr);
+        st->target = target;
+        r->fileName = st->target.c_str();
+        if (sameAsTransmitFile(st->target, h)) return finish(r, 12, "Invalid target file name", st->target.c_str());
+        r->progress &= static_cast<uint8_t>(~EXTRACT_PROGRESS_FINISHED);
+        if (exists(st->target)) return EXTRACT_RESULT_EXISTS;
+        r->progress |= EXTRACT_PROGRESS_NEW_TARGET;
+        return EXTRACT_RESULT_NEW;
+    }
+
+    // The last component of the pattern begins with "&M" or "&m", then "." or nothing.
+    const std::string component = target.substr(last);
+    if (component.size() < 2 || component[0] != '&' || (component[1] != 'M' && component[1] != 'm') ||
+        (component.size() > 2 && component[2] != '.')) {
+        st->target = target;
+        return finish(r, 12, "Invalid target file name pattern", r->target);
+    }
+    st->prefix = target.substr(0, last);
+    st->suffix = component.substr(2);
+    st->keepCase = component[1] == 'M';
+
+    if (r->memberNames != nullptr) {
+        const uint8_t* a2e = rt::asciiToEbcdic();
+        for (uint32_t i = 0; i < r->memberCount; ++i) {
+            const char* given = r->memberNames[i] != nullptr ? r->memberNames[i] : "";
+            std::string upper(given);
+            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            std::array<uint8_t, 8> name;
+            name.fill(0x40);
+            bool found = upper.size() <= 8 && rt::isMemberName(upper.c_str(), upper.size(), rt::kAnyCase);
+            if (found) {
+                for (size_t k = 0; k < upper.size(); ++k) name[k] = a2e[static_cast<uint8_t>(upper[k])];
+                found = false;
+                for (unsigned e = 0; e < ds->entryCount && !found; ++e)
+                    found = std::memcmp(directoryEntry(ds, e), name.data(), 8) == 0;
+            }
+            if (!found) return finish(r, 12, rt::message("Member \"%s\" not found in %s", given, h->io.path), nullptr);
+            st->selected.push_back(name);
+            st->selectedNames.push_back(given);
+            st->selectedWritten.push_back(false);
+        }
+    }
+    if (ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S') && ds->lrecl > 4)
+        st->assembly.assign(static_cast<size_t>(ds->lrecl) - 4, 0);
+    if (!startMembers(h, ds, &st->cursor, st->assembly.empty() ? nullptr : st->assembly.data(),
+                      static_cast<uint32_t>(st->assembly.size())))
+        return finish(r, 16, h->message, h->io.path);
+    r->progress &= static_cast<uint8_t>(~EXTRACT_PROGRESS_FINISHED);
+    return nextMember(r, st);
+}
+
+} // namespace
+} // namespace opx
+
+using namespace opx;
+
+OPX_EXTERN_C OPX_API int eXmitFileExtract(int function, XmitHandle* file, ExtractBlock* r) {
+    if (r == nullptr) return EXTRACT_RESULT_DONE;
+    ExtractState* st = r->state;
+    if (st == nullptr) {
+        if (function != EXTRACT_GO || file == nullptr) return EXTRACT_RESULT_DONE;
+        return start(file, r);
+    }
+    rt::requireConnected();
+    if (function == EXTRACT_STOP) {
+        r->progress |= EXTRACT_PROGRESS_FINISHED;
+        r->recordsWritten = static_cast<uint32_t>(st->total);
+        r->fileName = nullptr;
+        release(r);
+        return EXTRACT_RESULT_DONE;
+    }
+    if (r->progress & EXTRACT_PROGRESS_FINISHED)
+        return finish(r, 16, "Internal error: restart not allowed", nullptr);
+    if (st->sequential) {
+        if (function == EXTRACT_SKIP) {
+            ++r->filesSkipped;
+            finish(r, 0, nullptr, nullptr);
+            release(r);
+            return EXTRACT_RESULT_DONE;
+        }
+        return writeSequential(r, st);
+    }
+    if (r->progress & EXTRACT_PROGRESS_MEMBER_DONE) return nextMember(r, st);
+    if (function == EXTRACT_SKIP) {
+        ++r->filesSkipped;
+        if (skipToMemberEnd(st->file, st->ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+        return nextMember(r, st);
+    }
+    return writeMember(r, st);
+}

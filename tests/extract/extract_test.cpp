@@ -1,0 +1,326 @@
+// Extraction requests: the call protocol, targets and member selection, the start checks with
+// their messages and severities, text and record outputs byte for byte, ISPF packed members
+// and dumps.
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "extract_fixture.h"
+#include "run_command.h"
+
+using namespace xtest;
+using namespace xmitw;
+namespace fs = std::filesystem;
+using testsupport::readFile;
+
+namespace {
+
+std::string line80(const std::string& s) {
+    std::string l = s;
+    l.resize(80, ' ');
+    return l;
+}
+
+Pds textPds() {
+    Pds pds;
+    for (const char* name : {"ALPHA", "BETA", "GAMMA"}) {
+        Member m;
+        m.name = name;
+        m.records = {ebcdic(line80(std::string(name) + " ONE")), ebcdic(line80(std::string(name) + " TWO"))};
+        m.stats = IspfStats{};
+        pds.members.push_back(m);
+    }
+    pds.members[1].aliases = {"BALIAS"};
+    return pds;
+}
+
+} // namespace
+
+class Extract : public XmitTest {
+protected:
+    std::string out(const std::string& name) { return (dir_ / name).string(); }
+};
+
+TEST_F(Extract, MembersAsTextStepByStep) {
+    auto h = openPds(textPds());
+    ASSERT_EQ(h->message, nullptr);
+    fs::create_directory(dir_ / "src");
+    ExtractBlock req = request(EXTRACT_TYPE_TEXT, out("src/&m.txt"));
+    int r = eXmitFileExtract(EXTRACT_GO, h.get(), &req);
+    ASSERT_EQ(r, EXTRACT_RESULT_NEW) << (req.message ? req.message : "");
+    EXPECT_STREQ(req.memberName, "ALPHA");
+    EXPECT_EQ(std::string(req.fileName), out("src/alpha.txt"));
+    EXPECT_TRUE(req.progress & EXTRACT_PROGRESS_NEW_TARGET);
+    r = eXmitFileExtract(EXTRACT_GO, h.get(), &req);
+    ASSERT_EQ(r, EXTRACT_RESULT_WRITTEN);
+    EXPECT_EQ(req.recordsWritten, 2u);
+    EXPECT_EQ(req.filesCreated, 1u);
+    EXPECT_EQ(readFile(out("src/alpha.txt")), line80("ALPHA ONE") + "\n" + line80("ALPHA TWO") + "\n");
+    // The alias stands in the directory, but the member is written once, under its own name.
+    r = eXmitFileExtract(EXTRACT_GO, h.get(), &req);
+    ASSERT_EQ(r, EXTRACT_RESULT_NEW);
+    EXPECT_STREQ(req.memberName, "BETA");
+    r = eXmitFileExtract(EXTRACT_SKIP, h.get(), &req);
+    ASSERT_EQ(r, EXTRACT_RESULT_NEW) << "skipping the announced member goes on with the next";
+    EXPECT_STREQ(req.memberName, "GAMMA");
+    EXPECT_EQ(req.filesSkipped, 1u);
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_GO, h.get(), &req), EXTRACT_RESULT_WRITTEN);
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_GO, h.get(), &req), EXTRACT_RESULT_DONE);
+    EXPECT_EQ(req.severity, 0);
+    EXPECT_EQ(req.message, nullptr);
+    EXPECT_EQ(req.recordsWritten, 4u) << "the total of the request";
+    EXPECT_FALSE(fs::exists(out("src/beta.txt")));
+    // After the end only the stop is allowed.
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_GO, h.get(), &req), EXTRACT_RESULT_DONE);
+    EXPECT_STREQ(req.message, "Internal error: restart not allowed");
+    EXPECT_EQ(req.severity, 16);
+    EXPECT_EQ(req.fileName, nullptr);
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_STOP, h.get(), &req), EXTRACT_RESULT_DONE);
+    EXPECT_EQ(req.state, nullptr);
+    EXPECT_EQ(req.recordsWritten, 4u);
+    // No temporary files are left behind.
+    for (const auto& e : fs::directory_iterator(dir_ / "src"))
+        EXPECT_EQ(e.path().extension(), ".txt") << e.path();
+}
+
+TEST_F(Extract, ExistingTargetsAreReplacedOrSkipped) {
+    auto h = openPds(textPds());
+    testsupport::writeFile(out("ALPHA"), "old contents");
+    RunResult skip = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M")), false);
+    EXPECT_EQ(skip.steps[0].result, EXTRACT_RESULT_EXISTS);
+    EXPECT_EQ(skip.created, 2u);
+    EXPECT_EQ(skip.skipped, 1u);
+    EXPECT_EQ(readFile(out("ALPHA")), "old contents");
+    RunResult replace = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M")), true);
+    EXPECT_EQ(replace.replaced, 3u);
+    EXPECT_EQ(replace.created, 0u);
+    EXPECT_EQ(readFile(out("ALPHA")).substr(0, 9), "ALPHA ONE");
+}
+
+TEST_F(Extract, TargetPatterns) {
+    auto h = openPds(textPds());
+    RunResult bad = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("x&M")));
+    EXPECT_EQ(bad.message, "Invalid target file name pattern");
+    EXPECT_EQ(bad.severity, 12);
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&Mfoo"))).message, "Invalid target file name pattern");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("member"))).message, "Invalid target file name pattern");
+    // "&D" stands for the transmit file's folder.
+    RunResult d = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "&D/&m.lst"));
+    EXPECT_EQ(d.severity, 0) << d.message;
+    EXPECT_TRUE(fs::exists(out("gamma.lst")));
+    RunResult e = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "&d&M"));
+    EXPECT_EQ(e.severity, 0) << e.message;
+    EXPECT_TRUE(fs::exists(out("GAMMA")));
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "")).message, "Output path not specified");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "")).severity, 16);
+    // A target folder that does not exist: the open fails with the system's text.
+    RunResult missing = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("nowhere/&M")));
+    EXPECT_EQ(missing.severity, 12);
+    EXPECT_EQ(missing.message, std::strerror(ENOENT));
+}
+
+TEST_F(Extract, MemberSelection) {
+    auto h = openPds(textPds());
+    auto selecting = [&](std::vector<const char*> names, const std::string& pattern) {
+        ExtractBlock req = request(EXTRACT_TYPE_TEXT, out(pattern));
+        req.memberNames = names.data();
+        req.memberCount = static_cast<uint32_t>(names.size());
+        return runRequest(h.get(), req);
+    };
+    fs::create_directories(dir_ / "sel");
+    fs::create_directories(dir_ / "al");
+    RunResult two = selecting({"gamma", "ALPHA"}, "sel/&M");
+    EXPECT_EQ(two.severity, 0) << two.message;
+    EXPECT_EQ(two.created, 2u);
+    EXPECT_TRUE(fs::exists(out("sel/ALPHA")));
+    EXPECT_FALSE(fs::exists(out("sel/BETA")));
+    // A member selected by its alias only is written under the alias name.
+    RunResult alias = selecting({"BALIAS"}, "al/&M");
+    EXPECT_EQ(alias.severity, 0) << alias.message;
+    EXPECT_TRUE(fs::exists(out("al/BALIAS")));
+    EXPECT_FALSE(fs::exists(out("al/BETA")));
+    for (const char* missing : {"DELTA", "TOOLONGNAME", "1ABC", "A.B"}) {
+        RunResult r = selecting({missing}, "&M");
+        EXPECT_EQ(r.message, std::string("Member \"") + missing + "\" not found in " + paths_.back()) << missing;
+        EXPECT_EQ(r.severity, 12);
+    }
+}
+
+TEST_F(Extract, MemberNamesThatAreNoFileNames) {
+    // A crafted directory whose member names would lead outside the target folder.
+    Pds pds = textPds();
+    pds.members[0].name = "../UP";
+    pds.members[2].name = "A/B";
+    auto h = openPds(pds);
+    fs::create_directory(dir_ / "inner");
+    RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("inner/&M")));
+    EXPECT_EQ(r.severity, 0) << r.message;
+    EXPECT_EQ(r.created, 1u);
+    EXPECT_EQ(r.skipped, 2u);
+    int refused = 0;
+    for (const Step& s : r.steps)
+        if (s.result == EXTRACT_RESULT_NOT_WRITTEN) {
+            ++refused;
+            EXPECT_EQ(s.message.rfind("Member name \"", 0), 0u) << s.message;
+            EXPECT_NE(s.message.find("\" is not valid as a file name"), std::string::npos);
+        }
+    EXPECT_EQ(refused, 2);
+    EXPECT_FALSE(fs::exists(dir_ / "UP"));
+    EXPECT_FALSE(fs::exists(dir_ / "inner" / "A"));
+    EXPECT_TRUE(fs::exists(dir_ / "inner" / "BETA"));
+}
+
+TEST_F(Extract, StartChecks) {
+    auto h = openPds(textPds());
+    auto check = [&](ExtractBlock req) { return std::pair{runRequest(h.get(), req).message, runRequest(h.get(), req).severity}; };
+    using P = std::pair<std::string, int>;
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"), 0)), (P{"Data set 0 was not transmitted", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"), 2)), (P{"Data set 2 was not transmitted", 12}));
+    ExtractBlock tabs = request(EXTRACT_TYPE_TEXT, out("&M"));
+    tabs.tabWidth = 3;
+    EXPECT_EQ(check(tabs), (P{"Output tab parameter is invalid", 12}));
+    ExtractBlock le = request(EXTRACT_TYPE_DUMP, out("&M"));
+    le.lineEnd = 4;
+    EXPECT_EQ(check(le), (P{"Output text line end parameter is invalid", 12}));
+    ExtractBlock dumpLrecl = request(EXTRACT_TYPE_DUMP, out("&M"));
+    dumpLrecl.lrecl = 66;
+    EXPECT_EQ(check(dumpLrecl), (P{"Output LRECL parameter is invalid", 12}));
+    ExtractBlock format = request(EXTRACT_TYPE_CONVERT, out("&M"));
+    format.format = 6;
+    EXPECT_EQ(check(format), (P{"Output format parameter is invalid", 12}));
+    ExtractBlock block = request(EXTRACT_TYPE_CONVERT, out("&M"));
+    block.format = EXTRACT_FORMAT_VARIABLE;
+    block.blockSize = 50; // below LRECL + 4
+    EXPECT_EQ(check(block), (P{"Output block size is invalid", 12}));
+    block.blockSize = 8;
+    EXPECT_EQ(check(block), (P{"Output block size is invalid", 12}));
+    ExtractBlock big = request(EXTRACT_TYPE_CONVERT, out("&M"));
+    big.format = EXTRACT_FORMAT_LENGTH2;
+    big.lrecl = 32768;
+    EXPECT_EQ(check(big), (P{"Output LRECL parameter is invalid", 12}));
+    big.lrecl = 16777212;
+    big.format = EXTRACT_FORMAT_BYTES;
+    EXPECT_EQ(check(big), (P{"Output LRECL parameter is invalid", 12}));
+    EXPECT_EQ(check(request(9, out("&M"))), (P{"Invalid extract request type", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_DELINK, out("&M"))), (P{"DELINK extract request is only valid for load libraries", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_RELINK, out("&M"))), (P{"RELINK extract request is only valid for load libraries", 12}));
+    // Closed file, unknown attributes, unsupported kinds.
+    XmitDataSet& ds = h->dataSets[0];
+    const XmitDataSet saved = ds;
+    ds.encrypted = 1;
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set is encrypted", 12}));
+    ds = saved;
+    ds.recfm = 0;
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set RECFM is unknown", 12}));
+    ds = saved;
+    ds.lrecl = -1;
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set LRECL is unknown", 12}));
+    ds = saved;
+    ds.blksize = -1;
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set BLKSIZE is unknown", 12}));
+    ds = saved;
+    ds.kind = XMIT_KIND_PDSE;
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set type is not supported", 12}));
+    ds = saved;
+    FILE* stream = h->io.stream;
+    h->io.stream = nullptr;
+    RunResult closed = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M")));
+    EXPECT_EQ(closed.message, "File is not open");
+    EXPECT_EQ(closed.severity, 20);
+    EXPECT_EQ(closed.fileName, paths_.back());
+    h->io.stream = stream;
+    // A null request and a first call that is not a start do nothing.
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_GO, h.get(), nullptr), EXTRACT_RESULT_DONE);
+    ExtractBlock idle = request(EXTRACT_TYPE_TEXT, out("&M"));
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_SKIP, h.get(), &idle), EXTRACT_RESULT_DONE);
+    EXPECT_EQ(idle.state, nullptr);
+    EXPECT_EQ(eXmitFileExtract(EXTRACT_GO, nullptr, &idle), EXTRACT_RESULT_DONE);
+    EXPECT_EQ(idle.state, nullptr);
+}
+
+TEST_F(Extract, SequentialDataSets) {
+    std::vector<Bytes> records = {ebcdic(line80("FIRST")), ebcdic(line80("SECOND"))};
+    auto h = openRecords(collect([&](const Emit& e) { sequentialTransmit("SEQ.DATA", 0x90, 80, 800, records, e); }));
+    ASSERT_EQ(h->message, nullptr);
+    RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("seq.txt")));
+    EXPECT_EQ(r.steps[0].result, EXTRACT_RESULT_NEW);
+    EXPECT_EQ(r.steps[1].result, EXTRACT_RESULT_DONE);
+    EXPECT_EQ(r.severity, 0) << r.message;
+    EXPECT_EQ(r.created, 1u);
+    EXPECT_EQ(r.total, 2u);
+    EXPECT_EQ(readFile(out("seq.txt")), line80("FIRST") + "\n" + line80("SECOND") + "\n");
+    RunResult again = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("seq.txt")), false);
+    EXPECT_EQ(again.steps[0].result, EXTRACT_RESULT_EXISTS);
+    EXPECT_EQ(again.skipped, 1u);
+    // A member list, a target that names no file, or the transmit file itself are refused.
+    ExtractBlock members = request(EXTRACT_TYPE_TEXT, out("x.txt"));
+    const char* names[] = {"A"};
+    members.memberNames = names;
+    members.memberCount = 1;
+    EXPECT_EQ(runRequest(h.get(), members).message, "Cannot extract members from a sequential file");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("sub/"))).message, "Invalid target file name");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&x"))).message, "Invalid target file name");
+    RunResult self = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, paths_.back()));
+    EXPECT_EQ(self.message, "Invalid target file name");
+    EXPECT_EQ(self.severity, 12);
+    EXPECT_GT(fs::file_size(paths_.back()), 160u) << "the transmit file is untouched";
+    RunResult viaDir = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "&D" + fs::path(paths_.back()).filename().string()));
+    EXPECT_EQ(viaDir.message, "Invalid target file name") << "the same file by another spelling";
+}
+
+TEST_F(Extract, TextOptions) {
+    Pds pds;
+    Member m;
+    m.name = "TABS";
+    m.records = {ebcdic(line80("A               B")), ebcdic(line80("ABCDEFG B")), ebcdic(line80("")),
+                 ebcdic(line80("   X"))};
+    pds.members = {m};
+    auto h = openPds(pds);
+    ExtractBlock tabs = request(EXTRACT_TYPE_TEXT, out("&M"));
+    tabs.tabWidth = 8;
+    ASSERT_EQ(runRequest(h.get(), tabs).severity, 0);
+    // One letter, 15 blanks and a letter: two tabs. A single blank before a stop stays a blank.
+    EXPECT_EQ(readFile(out("TABS")), "A\t\tB\nABCDEFG B\n\n   X\n");
+    ExtractBlock strip = request(EXTRACT_TYPE_TEXT, out("&M.s"));
+    strip.options = EXTRACT_STRIP;
+    strip.lineEnd = 3;
+    ASSERT_EQ(runRequest(h.get(), strip).severity, 0);
+    EXPECT_EQ(readFile(out("TABS.s")), "A               B\r\nABCDEFG B\r\n\r\n   X\r\n");
+    ExtractBlock crEnd = request(EXTRACT_TYPE_TEXT, out("&M.r"));
+    crEnd.options = EXTRACT_STRIP;
+    crEnd.lineEnd = 1;
+    runRequest(h.get(), crEnd);
+    EXPECT_EQ(readFile(out("TABS.r")), "A               B\rABCDEFG B\r\r   X\r");
+
+    // A line longer than LRECL: stopped with severity 8 and no file; or truncated on request.
+    ExtractBlock short10 = request(EXTRACT_TYPE_TEXT, out("&M.t"));
+    short10.lrecl = 10;
+    RunResult stopped = runRequest(h.get(), short10);
+    EXPECT_EQ(stopped.message, "Record would be truncated");
+    EXPECT_EQ(stopped.severity, 8);
+    EXPECT_EQ(stopped.fileName, "");
+    EXPECT_FALSE(fs::exists(out("TABS.t")));
+    short10.options = EXTRACT_STRIP | EXTRACT_TRUNCATE;
+    EXPECT_EQ(runRequest(h.get(), short10).severity, 0);
+    EXPECT_EQ(readFile(out("TABS.t")), "A\nABCDEFG B\n\n   X\n");
+}
+
+TEST_F(Extract, FailedReplacementKeepsTheOldFile) {
+    Pds pds;
+    Member m;
+    m.name = "LONG";
+    m.records = {ebcdic(line80("FITS")), ebcdic(std::string(100, 'X'))};
+    pds.members = {m};
+    pds.lrecl = 100;
+    pds.blksize = 1000;
+    auto h = openPds(pds);
+    testsupport::writeFile(out("LONG"), "precious");
+    ExtractBlock req = request(EXTRACT_TYPE_TEXT, out("&M"));
+    req.lrecl = 80;
+    RunResult r = runRequest(h.get(), req, true);
+    EXPECT_EQ(r.severity, 8);
+    EXPECT_EQ(readFile(out("LONG")), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 2) << "no temporary file is left";
+}
