@@ -529,13 +529,24 @@ int writeSequential(ExtractBlock* r, ExtractState* st) {
         if (isControl(h)) break;
         ++records;
         if (r->type == EXTRACT_TYPE_DUMP) {
+            // Dumps show the records as they were sent.
             if (!dumpRecord(out, records, h->record, h->recordLength, width)) {
                 out.abandon();
                 return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
             }
             continue;
         }
-        const OutputFile::Status s = out.record(h->record, h->recordLength);
+        // A fixed-format record longer than LRECL by a whole multiple is a block of records
+        // (some writers send blocks); it is taken apart, record by record.
+        uint32_t step = h->recordLength;
+        if (ds->recfmLetters[0] == 'F' && ds->lrecl > 0 && h->recordLength > static_cast<uint32_t>(ds->lrecl) &&
+            h->recordLength % static_cast<uint32_t>(ds->lrecl) == 0)
+            step = static_cast<uint32_t>(ds->lrecl);
+        OutputFile::Status s = OutputFile::kOk;
+        for (uint32_t at = 0; at < h->recordLength && s == OutputFile::kOk; at += step) {
+            if (at > 0) ++records;
+            s = out.record(h->record + at, step);
+        }
         if (s == OutputFile::kTruncated) {
             out.abandon();
             return finish(r, 8, "Record would be truncated", nullptr);

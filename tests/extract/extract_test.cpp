@@ -270,6 +270,16 @@ TEST_F(Extract, SequentialDataSets) {
     EXPECT_EQ(viaDir.message, "Invalid target file name") << "the same file by another spelling";
 }
 
+TEST_F(Extract, SequentialBlocksOfFixedRecords) {
+    // A writer that sends a whole block of fixed records as one transmit record.
+    std::vector<Bytes> records = {ebcdic(line80("ONE") + line80("TWO") + line80("THREE"))};
+    auto h = openRecords(collect([&](const Emit& e) { sequentialTransmit("SEQ.BLOCK", 0x90, 80, 240, records, e); }));
+    RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("block.txt")));
+    EXPECT_EQ(r.severity, 0) << r.message;
+    EXPECT_EQ(r.total, 3u);
+    EXPECT_EQ(readFile(out("block.txt")), line80("ONE") + "\n" + line80("TWO") + "\n" + line80("THREE") + "\n");
+}
+
 TEST_F(Extract, TextOptions) {
     Pds pds;
     Member m;
