@@ -114,14 +114,6 @@ int fillSysin(UpdateRun& run) {
     return 0;
 }
 
-// Numbering of EBCDIC digits: the eight digits of the counter.
-void counterDigits(uint32_t value, uint8_t (&digits)[8]) {
-    for (int i = 7; i >= 0; --i) {
-        digits[i] = static_cast<uint8_t>(0xF0 + value % 10);
-        value /= 10;
-    }
-}
-
 } // namespace
 
 // ---- records -------------------------------------------------------------------------------
@@ -131,25 +123,39 @@ void textToEbcdic(Record& r) {
     for (size_t i = 0; i < kRecordLength; ++i) r.ebcdic[i] = a2e[static_cast<uint8_t>(r.text[i])];
 }
 
+// The EBCDIC form of a text record read from SYSUT1: whole when it may be written (binary
+// SYSUT2, an update in place), else only the sequence field, which gives the record its key.
+void oldToEbcdic(const UpdateRun& run, Record& r) {
+    if (run.oldEbcdicNeeded) {
+        textToEbcdic(r);
+        return;
+    }
+    const uint8_t* a2e = rt::asciiToEbcdic();
+    const SequenceField& f = run.oldField;
+    for (size_t i = f.start; i < size_t{f.start} + f.length; ++i)
+        r.ebcdic[i] = a2e[static_cast<uint8_t>(r.text[i])];
+}
+
 void ebcdicToText(Record& r) {
     const uint8_t* e2a = rt::ebcdicToAscii();
     for (size_t i = 0; i < kRecordLength; ++i) r.text[i] = static_cast<char>(e2a[r.ebcdic[i]]);
 }
 
 void numberRecord(UpdateRun& run, Record& r, const Numbering& n, const SequenceField& f) {
-    uint8_t field[8];
+    uint8_t* field = r.ebcdic + f.start;
     // The field starts from the numbering statement's NEW1 value; without one it keeps what
     // the record holds, so that no byte outside the numeric portion turns into X'00'.
-    std::memcpy(field, given(n.new1) ? n.new1.data() : r.ebcdic + f.start, f.length);
-    uint8_t digits[8];
-    counterDigits(run.counter, digits);
-    std::memcpy(field + (f.numericStart - f.start), digits + (8 - f.numericLength),
-                f.numericLength);
-    const uint8_t* e2a = rt::ebcdicToAscii();
-    for (size_t i = 0; i < f.length; ++i) {
-        r.ebcdic[f.start + i] = field[i];
-        r.text[f.start + i] = static_cast<char>(e2a[field[i]]);
+    if (given(n.new1))
+        for (size_t i = 0; i < f.length; ++i) field[i] = n.new1[i];
+    // The last digits of the counter as 8 decimal digits ("%08u"), over the numeric portion.
+    uint32_t value = run.counter;
+    uint8_t* digit = r.ebcdic + f.numericStart + f.numericLength;
+    for (int i = 0; i < f.numericLength; ++i) {
+        *--digit = static_cast<uint8_t>(0xF0 + value % 10);
+        value /= 10;
     }
+    const uint8_t* e2a = rt::ebcdicToAscii();
+    for (size_t i = 0; i < f.length; ++i) r.text[f.start + i] = static_cast<char>(e2a[field[i]]);
     run.counter = (run.counter + n.increment) % 100000000u;
 }
 
@@ -355,6 +361,8 @@ int openOld(UpdateRun& run, const Statement& fn, bool* haveOld) {
     }
     bufferStream(dd.io);
     if (!dd.partitioned()) run.sequentialOldRead = true;
+    run.oldField = fn.function.sequence;
+    run.oldEbcdicNeeded = inplace || run.dd[kSysut2].binary;
     run.oldFill = run.oldPos = 0;
     run.oldAtEof = false;
     if (!dd.binary && run.oldBuffer.empty()) run.oldBuffer.resize(kOldChunk);
@@ -402,6 +410,16 @@ int readOld(UpdateRun& run, Record& r) {
         const void* nl = std::memchr(begin, '\n', avail);
         const size_t len =
             nl != nullptr ? static_cast<size_t>(static_cast<const char*>(nl) - begin) : avail;
+        if (nl != nullptr && total == 0 && avail >= kRecordLength) {
+            // The whole line is in the buffer, with 80 bytes to read from (nearly always): the
+            // record is the line's text, blank-padded, in one pass without a short copy.
+            const size_t text = len > 0 && begin[len - 1] == '\r' ? len - 1 : len;
+            std::memcpy(r.text, begin, kRecordLength);
+            if (text < kRecordLength) std::memset(r.text + text, ' ', kRecordLength - text);
+            run.oldPos += len + 1;
+            oldToEbcdic(run, r);
+            return 0;
+        }
         if (kept < kRecordLength) {
             const size_t take = std::min(len, kRecordLength - kept);
             std::memcpy(r.text + kept, begin, take);
@@ -413,14 +431,14 @@ int readOld(UpdateRun& run, Record& r) {
             run.oldPos += len + 1;
             if (total > 0 && last == '\r' && total <= kRecordLength) --kept;
             std::memset(r.text + kept, ' ', kRecordLength - kept);
-            textToEbcdic(r);
+            oldToEbcdic(run, r);
             return 0;
         }
         run.oldPos += len;
     }
     if (total == 0) return 1;
     std::memset(r.text + kept, ' ', kRecordLength - kept);
-    textToEbcdic(r);
+    oldToEbcdic(run, r);
     return 0;
 }
 
@@ -472,8 +490,8 @@ int openOutput(UpdateRun& run, Statement& fn) {
                 run.output.temporary ? run.output.finalName : fn.function.outputName;
             issueWithPath(run,
                           format("KDU812E Cannot %s member %s in %s: %s,",
-                                 replacing ? "replace" : "create", name.c_str(),
-                                 dd.ddName.c_str(), errorText(dd.io.errnum)),
+                                 replacing ? "replace" : "create", name.c_str(), dd.ddName.c_str(),
+                                 errorText(dd.io.errnum)),
                           dd.path.c_str());
             setCondition(run, 12);
             return 1;
@@ -530,24 +548,38 @@ int openOutput(UpdateRun& run, Statement& fn) {
     return 0;
 }
 
-int writeOutput(UpdateRun& run, const Record& r) {
+// Writes what the SYSUT2 buffer holds. 0, or 1 after a write error (reported).
+int flushOutput(UpdateRun& run) {
     DdAllocation& dd = run.dd[kSysut2];
-    if (!dd.open()) return 0;
-    int status;
-    if (dd.binary) {
-        status = rt::ioWrite(dd.io, r.ebcdic, 1, kRecordLength);
-    } else {
-        char line[kRecordLength + 1];
-        size_t n = kRecordLength;
-        while (n > 0 && isBlank(r.text[n - 1])) --n;
-        std::memcpy(line, r.text, n);
-        line[n++] = '\n';
-        status = rt::ioWrite(dd.io, line, 1, n);
-    }
-    if (status != IO_OK) {
+    const size_t fill = run.outFill;
+    run.outFill = 0;
+    if (fill == 0 || !dd.open()) return 0;
+    if (rt::ioWrite(dd.io, run.outBuffer.data(), 1, fill) != IO_OK) {
         ioError(run, dd, errorText(dd.io.errnum), dd.path);
         if (!dd.partitioned()) run.sysut2Failed = true;
         return 1;
+    }
+    return 0;
+}
+
+int writeOutput(UpdateRun& run, const Record& r) {
+    DdAllocation& dd = run.dd[kSysut2];
+    if (!dd.open()) return 0;
+    // Records are collected into blocks; a block goes out when it is full and when the data
+    // set is completed.
+    if (run.outBuffer.empty()) run.outBuffer.resize(kStreamBuffer);
+    if (run.outBuffer.size() - run.outFill < kRecordLength + 1 && flushOutput(run) != 0) return 1;
+    char* out = run.outBuffer.data() + run.outFill;
+    if (dd.binary) {
+        std::memcpy(out, r.ebcdic, kRecordLength);
+        run.outFill += kRecordLength;
+    } else {
+        size_t n = kRecordLength;
+        while (n > 0 && isBlank(r.text[n - 1])) --n;
+        // The buffer has room for 81 bytes: a whole-record copy is cheaper than a short one.
+        std::memcpy(out, r.text, kRecordLength);
+        out[n] = '\n';
+        run.outFill += n + 1;
     }
     return 0;
 }
@@ -587,7 +619,12 @@ int finishOutputMember(UpdateRun& run, Statement& fn, bool keep) {
     if (!dd.partitioned() || (run.flags & kRunInplace) || run.output.finalPath.empty()) return 0;
     int rc = 0;
     const bool written = dd.open();
-    if (written && rt::ioClose(dd.io, false) != IO_OK) {
+    if (!keep) run.outFill = 0;
+    if (written && keep && flushOutput(run) != 0) {
+        keep = false;
+        rc = 1;
+    }
+    if (written && rt::ioClose(dd.io, false) != IO_OK && keep) {
         // Data that could not be flushed: the member is incomplete.
         ioError(run, dd, errorText(dd.io.errnum), dd.path);
         keep = false;
@@ -643,7 +680,10 @@ void closeDataSets(UpdateRun& run) {
     if (out.open()) {
         if (out.partitioned()) {
             // A member left open by a function that did not complete is incomplete.
+            run.outFill = 0;
             rt::ioClose(out.io, true);
+        } else if (flushOutput(run) != 0) {
+            rt::ioClose(out.io, false);
         } else if (rt::ioClose(out.io, false) != IO_OK) {
             ioError(run, out, errorText(out.io.errnum), out.path);
             run.sysut2Failed = true;

@@ -10,6 +10,7 @@
 //
 //   ./ CHANGE NAME=PAYROLL,LIST=ALL
 //   ./ NUMBER SEQ1=ALL,NEW1=100,INCR=100
+#include <bit>
 #include <cstdio>
 #include <string>
 
@@ -595,8 +596,22 @@ bool isSafeMemberName(std::string_view name) {
 
 SequenceValue recordKey(const Record& r, const SequenceField& f) {
     SequenceValue key;
-    key.fill(kEbcdicBlank);
-    std::memcpy(key.data(), r.ebcdic + f.start, f.length);
+    if (f.start + key.size() <= kRecordLength) {
+        // One 8-byte load, the bytes past the field's length turned into EBCDIC blanks.
+        uint64_t bytes;
+        std::memcpy(&bytes, r.ebcdic + f.start, sizeof bytes);
+        if (f.length < key.size()) {
+            const unsigned kept = 8u * f.length;
+            const uint64_t mask = std::endian::native == std::endian::little
+                                      ? (uint64_t{1} << kept) - 1
+                                      : ~(~uint64_t{0} >> kept);
+            bytes = (bytes & mask) | (0x4040404040404040ull & ~mask);
+        }
+        std::memcpy(key.data(), &bytes, sizeof bytes);
+        return key;
+    }
+    for (size_t i = 0; i < key.size(); ++i)
+        key[i] = i < f.length ? r.ebcdic[f.start + i] : kEbcdicBlank;
     return key;
 }
 

@@ -208,12 +208,17 @@ struct UpdateRun {
     size_t oldFill = 0, oldPos = 0;
     bool oldAtEof = false;
     bool sequentialOldRead = false; // a sequential SYSUT1 may be read by one function only
+    SequenceField oldField;         // the sequence field of the function reading the old data
+    bool oldEbcdicNeeded = true;    // whether old text records need their whole EBCDIC form
 
     // Sequential SYSUT2: written to a temporary file beside the target, which replaces the
     // target when the run closes, unless a write to it failed.
     std::string sysut2Temp;
     std::string sysut2Target;
     bool sysut2Failed = false;
+    // Records for SYSUT2 are collected here and written a block at a time.
+    std::vector<char> outBuffer;
+    size_t outFill = 0;
 
     OutputMember output;
     int startFields[6] = {}; // year, month, day, hour, minute, second of the run's start
