@@ -47,12 +47,14 @@ void reset(bool lower) {
     fs::create_directories(g_work / "bin");
     std::string text;
     for (unsigned n = 10; n <= 60; n += 10) text += card("RECORD " + std::to_string(n), n) + "\n";
-    for (const char* m : {"A", "B", "C"}) write(g_work / "pds" / (lower ? std::string(1, char(m[0] + 32)) : m), text);
+    for (const char* m : {"A", "B", "C"})
+        write(g_work / "pds" / (lower ? std::string(1, char(m[0] + 32)) : m), text);
     write(g_work / "seq.txt", text);
     std::string bin;
     for (unsigned n = 10; n <= 30; n += 10) {
         std::string c = card("REC", n);
-        for (char& ch : c) ch = ch == ' ' ? '\x40' : ch >= '0' && ch <= '9' ? char(0xF0 + ch - '0') : '\xC1';
+        for (char& ch : c)
+            ch = ch == ' ' ? '\x40' : ch >= '0' && ch <= '9' ? char(0xF0 + ch - '0') : '\xC1';
         bin += c;
     }
     write(g_work / "bin" / (lower ? "a" : "A"), bin);
@@ -62,7 +64,8 @@ bool memberName(const std::string& n, bool lower) {
     if (n.empty() || n.size() > 8 || (n[0] >= '0' && n[0] <= '9')) return false;
     for (char c : n) {
         const bool letter = lower ? (c >= 'a' && c <= 'z') : (c >= 'A' && c <= 'Z');
-        if (!letter && !(c >= '0' && c <= '9') && c != '$' && c != '#' && c != '@' && c != '{') return false;
+        if (!letter && !(c >= '0' && c <= '9') && c != '$' && c != '#' && c != '@' && c != '{')
+            return false;
     }
     return true;
 }
@@ -82,7 +85,8 @@ void check(bool lower) {
                     std::fprintf(stderr, "unexpected member file: %s\n", m.path().c_str());
                     std::abort();
                 }
-        } else if (name != "seq.txt" && name != "out.txt" && name != "sysin" && name != "sysprint") {
+        } else if (name != "seq.txt" && name != "out.txt" && name != "sysin" &&
+                   name != "sysprint") {
             std::fprintf(stderr, "unexpected file: %s\n", e.path().c_str());
             std::abort();
         }
@@ -100,12 +104,16 @@ struct Bytes {
     }
 };
 
-const char* const kOperations[] = {"ADD", "CHANGE", "REPL", "REPRO", "ENDUP", "NUMBER", "DELETE", "add", "ALIAS", ""};
+const char* const kOperations[] = {"ADD",    "CHANGE", "REPL", "REPRO", "ENDUP",
+                                   "NUMBER", "DELETE", "add",  "ALIAS", ""};
 const char* const kFunctionParameters[] = {
-    "NAME=A",    "NAME=B",    "NAME=C",        "NAME=D",           "NAME=0000TEMP", "MEMBER=A",   "MEMBER=E",
-    "LIST=ALL",  "NEW=PO",    "NEW=PS",        "UPDATE=INPLACE",   "COLUMN=10",     "COLUMN=1",   "SEQFLD=738",
-    "SEQFLD=(738,773)",       "SEQFLD=(756,773)", "SEQFLD=715",    "LEVEL=0A",      "SSI=0000ABCD", "SOURCE=1",
-    "NAME=(A,B)", "NAME=A)",  "NAME=../X",     "NAME=$#@",         "NAME=",         "LIST",       "NAME=A,",
+    "NAME=A",        "NAME=B",     "NAME=C",           "NAME=D",
+    "NAME=0000TEMP", "MEMBER=A",   "MEMBER=E",         "LIST=ALL",
+    "NEW=PO",        "NEW=PS",     "UPDATE=INPLACE",   "COLUMN=10",
+    "COLUMN=1",      "SEQFLD=738", "SEQFLD=(738,773)", "SEQFLD=(756,773)",
+    "SEQFLD=715",    "LEVEL=0A",   "SSI=0000ABCD",     "SOURCE=1",
+    "NAME=(A,B)",    "NAME=A)",    "NAME=../X",        "NAME=$#@",
+    "NAME=",         "LIST",       "NAME=A,",
 };
 
 // A deck built from the bytes: statements with parameters, continued statements, data records
@@ -129,7 +137,8 @@ std::string buildDeck(Bytes in) {
                 } else if (op & 0x20) {
                     s += (in.next() & 1) ? "SEQ1=ALL" : "INSERT=YES";
                 } else {
-                    s += kFunctionParameters[in.next() % (sizeof kFunctionParameters / sizeof *kFunctionParameters)];
+                    s += kFunctionParameters[in.next() % (sizeof kFunctionParameters /
+                                                          sizeof *kFunctionParameters)];
                 }
             }
             lines.push_back(s);
@@ -206,7 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool lower = (config & 0x40) != 0;
     reset(lower);
     const std::string member = lower ? "&m" : "&M";
-    const std::string pds = (g_work / "pds" / member).string(), out = (g_work / "out" / member).string();
+    const std::string pds = (g_work / "pds" / member).string(),
+                      out = (g_work / "out" / member).string();
     const std::string bin = (g_work / "bin" / member).string(), seq = (g_work / "seq.txt").string();
     const std::string outSeq = (g_work / "out.txt").string();
     const char* parm = "";
@@ -214,24 +224,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* ut2 = nullptr;
     unsigned ut1Flags = 0;
     switch (config & 7) {
-    case 0: ut1 = pds.c_str(); ut2 = pds.c_str(); break;
-    case 1: ut1 = pds.c_str(); ut2 = out.c_str(); break;
-    case 2: ut1 = seq.c_str(); ut2 = outSeq.c_str(); break;
-    case 3: parm = "NEW"; ut2 = out.c_str(); break;
-    case 4: parm = "NEW"; ut2 = outSeq.c_str(); break;
-    case 5: ut1 = pds.c_str(); ut2 = outSeq.c_str(); break;
-    case 6: ut1 = seq.c_str(); ut2 = out.c_str(); break;
-    default: ut1 = bin.c_str(); ut1Flags = UPDATE_DD_BINARY; break;
+    case 0:
+        ut1 = pds.c_str();
+        ut2 = pds.c_str();
+        break;
+    case 1:
+        ut1 = pds.c_str();
+        ut2 = out.c_str();
+        break;
+    case 2:
+        ut1 = seq.c_str();
+        ut2 = outSeq.c_str();
+        break;
+    case 3:
+        parm = "NEW";
+        ut2 = out.c_str();
+        break;
+    case 4:
+        parm = "NEW";
+        ut2 = outSeq.c_str();
+        break;
+    case 5:
+        ut1 = pds.c_str();
+        ut2 = outSeq.c_str();
+        break;
+    case 6:
+        ut1 = seq.c_str();
+        ut2 = out.c_str();
+        break;
+    default:
+        ut1 = bin.c_str();
+        ut1Flags = UPDATE_DD_BINARY;
+        break;
     }
-    const unsigned ut2Flags = ((config & 0x08) ? UPDATE_DD_BINARY : 0) | ((config & 0x20) ? UPDATE_DD_APPEND : 0);
+    const unsigned ut2Flags =
+        ((config & 0x08) ? UPDATE_DD_BINARY : 0) | ((config & 0x20) ? UPDATE_DD_APPEND : 0);
     Bytes rest{data + 1, size - 1};
-    const std::string deck = (config & 0x80) ? buildDeck(rest) : std::string(reinterpret_cast<const char*>(rest.p), rest.n);
+    const std::string deck = (config & 0x80)
+                                 ? buildDeck(rest)
+                                 : std::string(reinterpret_cast<const char*>(rest.p), rest.n);
     const std::string sysin = (g_work / "sysin").string();
     write(sysin, deck);
     const std::string sysprint = (config & 0x10) ? "<stdout>" : (g_work / "sysprint").string();
     unsigned page = 1, reserved = 0;
-    const int cc = iUpdateUtility(parm, sysin.c_str(), "SYSIN", sysprint.c_str(), "SYSPRINT", ut1, "SYSUT1", ut2, "SYSUT2",
-                                  ignore, nullptr, &page, &reserved, 0, ut1Flags, ut2Flags);
+    const int cc =
+        iUpdateUtility(parm, sysin.c_str(), "SYSIN", sysprint.c_str(), "SYSPRINT", ut1, "SYSUT1",
+                       ut2, "SYSUT2", ignore, nullptr, &page, &reserved, 0, ut1Flags, ut2Flags);
     if (cc != 0 && cc != 12) std::abort();
     check(lower);
     return 0;
