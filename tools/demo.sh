@@ -35,3 +35,17 @@ else
   cmp "$sample" "$work/sample.back" >&2 || true
   exit 1
 fi
+
+# ---- ufx: the update utility -----------------------------------------------------------------
+# A copy of the sample's members gets sequence numbers, then a deck replaces a record by its
+# number, inserts another and adds a member; the listings go to standard output.
+mkdir -p "$work/upd"
+cp "$root/examples/pds/"*.asm "$work/upd/"
+step "ufx --sysin number.txt --sysprint - --sysut1 'upd/&M.asm' --sysut2 'upd/&M.asm'"
+(cd "$work" && "$bin/ufx" --sysin "$root/examples/update/number.txt" --sysprint - \
+  --sysut1 'upd/&M.asm' --sysut2 'upd/&M.asm')
+step "ufx --sysin change.txt --sysprint - --sysut1 'upd/&M.asm' --sysut2 'upd/&M.asm'"
+(cd "$work" && "$bin/ufx" --sysin "$root/examples/update/change.txt" --sysprint - \
+  --sysut1 'upd/&M.asm' --sysut2 'upd/&M.asm')
+step cat upd/ASMSAMP.asm upd/ASMEXIT.asm
+cat "$work/upd/ASMSAMP.asm" "$work/upd/ASMEXIT.asm"
