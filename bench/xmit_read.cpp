@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "opxcore.h"
+#include "large_pds.h"
 #include "reader.h"
-#include "xmit_writer.h"
 
 namespace {
 
@@ -86,39 +86,9 @@ int main(int argc, char** argv) {
     pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", nullptr, nullptr);
 
     // Make the file, one member at a time: records are generated as they are written.
-    {
-        xmitw::Pds pds;
-        pds.dsname = "BENCH.LARGE.PDS";
-        pds.blksize = 27920;
-        pds.tracksPerCylinder = 15;
-        pds.blocksPerTrack = 2;
-        pds.extents = {{1, 0, 60000, 14}};
-        pds.directoryBlocksPerRecord = 100;
-        char name[32];
-        for (size_t m = 0; m < members; ++m) {
-            xmitw::Member mem;
-            std::snprintf(name, sizeof name, "M%07zu", m % 10000000);
-            mem.name = name;
-            mem.generatedCount = perMember;
-            mem.stats = xmitw::IspfStats{};
-            mem.generate = [m](size_t i) {
-                char line[81];
-                std::snprintf(line, sizeof line, "%-80s", ("MEMBER " + std::to_string(m) + " RECORD " + std::to_string(i)).c_str());
-                return xmitw::ebcdic(std::string_view(line, 80));
-            };
-            pds.members.push_back(std::move(mem));
-        }
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        if (out == nullptr) {
-            std::perror(path.c_str());
-            return 1;
-        }
-        std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-        xmitw::Sink sink(out);
-        xmitw::SegmentWriter w(sink);
-        xmitw::pdsTransmit(pds, [&](const xmitw::Bytes& r, bool control) { w.record(r, control); });
-        w.finish();
-        std::fclose(out);
+    if (!makeLargePds(path, members, perMember)) {
+        std::perror(path.c_str());
+        return 1;
     }
     const uint64_t size = std::filesystem::file_size(path);
     std::printf("%s: %.1f MiB, %zu members of %zu FB 80 records\n", path.c_str(), size / 1048576.0, members, perMember);

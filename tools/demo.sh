@@ -22,6 +22,11 @@ step opx list demo.xmit
 step opx list --json demo.xmit
 (cd "$work" && "$bin/opx" list --json demo.xmit | head -n 24)
 
+step opx extract demo.xmit -o members/ --strip
+(cd "$work" && "$bin/opx" extract demo.xmit -o members/ --strip)
+echo "What it wrote:"
+(cd "$work/members" && for f in *; do printf '  %-10s %3s lines  %s\n' "$f" "$(wc -l <"$f")" "$(head -n 1 "$f")"; done)
+
 sample="$root/examples/sample.txt"
 step cpconv -f 819 -t 1047 --newline nl sample.txt
 "$bin/cpconv" -f 819 -t 1047 --newline nl -o "$work/sample.ebcdic" "$sample"

@@ -41,6 +41,8 @@ struct ExtractState {
     uint64_t total = 0;
     MemberCursor cursor{};
     opx::OutputSettings settings;
+    // The directory's entries by TTR, in directory order within one TTR: members and aliases.
+    std::vector<std::pair<uint32_t, unsigned>> members, aliases;
 };
 
 namespace opx {
@@ -211,14 +213,34 @@ OutputSettings settingsOf(const ExtractBlock* r) {
 
 // ---- members --------------------------------------------------------------------------------
 
-const uint8_t* firstEntryWithTtr(const XmitDataSet* ds, uint32_t ttr, bool alias, const ExtractState* st) {
-    for (unsigned i = 0; i < ds->entryCount; ++i) {
-        const uint8_t* e = directoryEntry(ds, i);
-        if (((e[kEntryIndicator] & kAlias) != 0) != alias) continue;
-        if (((uint32_t(e[8]) << 16) | (uint32_t(e[9]) << 8) | e[10]) != ttr) continue;
-        if (st->selected.empty()) return e;
-        for (const auto& name : st->selected)
-            if (std::memcmp(name.data(), e, 8) == 0) return e;
+uint32_t ttrOf(const uint8_t* e) { return (uint32_t(e[8]) << 16) | (uint32_t(e[9]) << 8) | e[10]; }
+
+// Indexes the directory by TTR once, so that finding a block's member is a search, not a walk
+// over the whole directory.
+void indexDirectory(ExtractState* st) {
+    for (unsigned i = 0; i < st->ds->entryCount; ++i) {
+        const uint8_t* e = directoryEntry(st->ds, i);
+        ((e[kEntryIndicator] & kAlias) ? st->aliases : st->members).push_back({ttrOf(e), i});
+    }
+    std::stable_sort(st->members.begin(), st->members.end());
+    std::stable_sort(st->aliases.begin(), st->aliases.end());
+}
+
+bool isSelected(const ExtractState* st, const uint8_t* e) {
+    if (st->selected.empty()) return true;
+    for (const auto& name : st->selected)
+        if (std::memcmp(name.data(), e, 8) == 0) return true;
+    return false;
+}
+
+// The entry a block of this TTR is extracted under: the member's own entry when it is wanted,
+// else the first wanted alias of it, else none.
+const uint8_t* entryForTtr(const ExtractState* st, uint32_t ttr, bool alias) {
+    const auto& index = alias ? st->aliases : st->members;
+    auto it = std::lower_bound(index.begin(), index.end(), std::pair<uint32_t, unsigned>{ttr, 0});
+    for (; it != index.end() && it->first == ttr; ++it) {
+        const uint8_t* e = directoryEntry(st->ds, it->second);
+        if (isSelected(st, e)) return e;
         if (!alias) return nullptr; // the member's own entry is the first of its TTR
     }
     return nullptr;
@@ -255,8 +277,8 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
             r->recordsWritten = static_cast<uint32_t>(st->total);
             return finish(r, 0, nullptr, nullptr);
         }
-        const uint8_t* entry = firstEntryWithTtr(ds, ttr, false, st);
-        if (entry == nullptr && ds->hasAliases) entry = firstEntryWithTtr(ds, ttr, true, st);
+        const uint8_t* entry = entryForTtr(st, ttr, false);
+        if (entry == nullptr && ds->hasAliases) entry = entryForTtr(st, ttr, true);
         if (entry == nullptr) {
             if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
             continue;
@@ -656,6 +678,7 @@ int start(XmitHandle* h, ExtractBlock* r) {
             st->selectedWritten.push_back(false);
         }
     }
+    indexDirectory(st);
     if (ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S') && ds->lrecl > 4)
         st->assembly.assign(static_cast<size_t>(ds->lrecl) - 4, 0);
     if (!startMembers(h, ds, &st->cursor, st->assembly.empty() ? nullptr : st->assembly.data(),

@@ -16,6 +16,7 @@ namespace opx {
 namespace {
 
 constexpr const char* kLineEnds[4] = {"\n", "\r", "\n", "\r\n"};
+constexpr size_t kOutputBuffer = 1 << 18;
 
 void putLength(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
@@ -62,6 +63,8 @@ bool OutputFile::open(const std::string& target, const OutputSettings& settings)
     }
     if (s_.type == EXTRACT_TYPE_TEXT || s_.type == EXTRACT_TYPE_DUMP) maxData_ = s_.lrecl;
     block_.clear();
+    out_.clear();
+    out_.reserve(kOutputBuffer);
     return true;
 }
 
@@ -70,9 +73,22 @@ void OutputFile::translate(uint8_t* data, size_t length) const {
     for (size_t i = 0; i < length; ++i) data[i] = e2a[data[i]];
 }
 
+// Below trace level 3 the output is gathered into large writes; at level 3 and above every
+// piece goes to the traced write on its own, so that each record shows in the trace.
 bool OutputFile::put(const uint8_t* data, size_t length) {
     if (length == 0) return true;
-    return rt::ioWrite(io_, data, 1, length) == IO_OK || fail();
+    if (s_.traceLevel >= TRACE_CALLS) return rt::ioWrite(io_, data, 1, length) == IO_OK || fail();
+    if (out_.size() + length > kOutputBuffer && !flushOutput()) return false;
+    if (length >= kOutputBuffer) return rt::ioWrite(io_, data, 1, length) == IO_OK || fail();
+    out_.insert(out_.end(), data, data + length);
+    return true;
+}
+
+bool OutputFile::flushOutput() {
+    if (out_.empty()) return true;
+    const bool ok = rt::ioWrite(io_, out_.data(), 1, out_.size()) == IO_OK || fail();
+    out_.clear();
+    return ok;
 }
 
 bool OutputFile::text(const char* line, size_t length) {
@@ -99,6 +115,19 @@ OutputFile::Status OutputFile::record(const uint8_t* data, uint32_t n) {
     }
 
     if (isText) {
+        const char* lineEnd = kLineEnds[s_.lineEnd & 3];
+        const size_t endLength = std::strlen(lineEnd);
+        if (s_.tabWidth == 0 && s_.traceLevel < TRACE_CALLS && n + endLength < kOutputBuffer) {
+            // The common case: translated straight into the output.
+            if (out_.size() + n + endLength > kOutputBuffer && !flushOutput()) return kFailed;
+            const size_t at = out_.size();
+            out_.resize(at + n + endLength);
+            const uint8_t* e2a = rt::ebcdicToAscii();
+            uint8_t* q = out_.data() + at;
+            for (uint32_t i = 0; i < n; ++i) q[i] = e2a[data[i]];
+            std::memcpy(q + n, lineEnd, endLength);
+            return kOk;
+        }
         work_.assign(data, data + n);
         translate(work_.data(), n);
         // Tab compression: a run of blanks up to the next tab stop, at least two columns long,
@@ -228,7 +257,7 @@ bool OutputFile::variable(const uint8_t* data, uint32_t n) {
 
 bool OutputFile::commit() {
     if (temp_.empty()) return false;
-    bool ok = flushBlock();
+    bool ok = flushBlock() && flushOutput();
     if (rt::ioClose(io_, false) != IO_OK) ok = fail() && false;
     if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
         error_ = std::strerror(errno);
@@ -240,6 +269,7 @@ bool OutputFile::commit() {
 }
 
 void OutputFile::abandon() {
+    out_.clear();
     if (temp_.empty()) return;
     if (io_.stream != nullptr) rt::ioClose(io_, false);
     ::unlink(temp_.c_str());

@@ -45,6 +45,7 @@ public:
 
 private:
     bool put(const uint8_t* data, size_t length);
+    bool flushOutput();
     bool flushBlock();
     bool variable(const uint8_t* data, uint32_t length);
     void translate(uint8_t* data, size_t length) const;
@@ -55,6 +56,7 @@ private:
     std::string target_, temp_;
     std::vector<uint8_t> block_; // the block being filled (variable format), BDW first
     std::vector<uint8_t> work_;  // a record being prepared
+    std::vector<uint8_t> out_;   // bytes not yet written (below trace level 3)
     uint32_t maxData_ = 0;
     std::string error_;
 };

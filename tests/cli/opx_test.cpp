@@ -142,3 +142,46 @@ TEST(Opx, RefusedFilesAndTrace) {
     r = opx("");
     EXPECT_NE(r.exitCode, 0);
 }
+
+TEST(OpxExtract, MembersIntoAFolder) {
+    TempDir dir;
+    const std::string file = makeFile(dir);
+    const std::string folder = (dir / "out").string();
+    CommandResult r = opx("extract " + quote(file) + " -o " + quote(folder + "/") + " --strip");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "created  " + folder + "/ALPHA (1 records)\ncreated  " + folder + "/BETA (1 records)\n"
+                     "2 created, 0 replaced, 0 skipped, 2 records\n");
+    EXPECT_EQ(readFile(dir / "out" / "ALPHA"), std::string(80, 'A') + "\n");
+    // Again: existing files are skipped by default, replaced on request.
+    r = opx("extract " + quote(file) + " -o " + quote(folder));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("skipped  ALPHA " + folder + "/ALPHA: exists"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("0 created, 0 replaced, 2 skipped"), std::string::npos);
+    r = opx("extract " + quote(file) + " -o " + quote(folder + "/&m.txt") + " --replace always BETA");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "out" / "beta.txt"), std::string(80, 'A') + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "alpha.txt"));
+    r = opx("extract --json " + quote(file) + " -o " + quote(folder + "/&M.dump") + " --type dump");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["created"], 2);
+    EXPECT_EQ(doc["results"][0]["result"], "created");
+    EXPECT_EQ(doc["results"][0]["member"], "ALPHA");
+    EXPECT_EQ(readFile(dir / "out" / "ALPHA.dump").rfind("Dump of DEMO.SOURCE(ALPHA)\n", 0), 0u);
+}
+
+TEST(OpxExtract, ErrorsGiveTheSeverity) {
+    TempDir dir;
+    const std::string file = makeFile(dir);
+    CommandResult r = opx("extract " + quote(file) + " -o " + quote((dir / "x").string() + "/") + " NOSUCH");
+    EXPECT_EQ(r.exitCode, 12);
+    EXPECT_NE(r.err.find("Member \"NOSUCH\" not found in"), std::string::npos) << r.err;
+    r = opx("extract " + quote(file) + " 1 -o " + quote((dir / "msg.txt").string()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "msg.txt").substr(0, 14), "A MESSAGE LINE");
+    r = opx("extract " + quote(file) + " -o " + quote((dir / "y").string() + "/") + " --lrecl 10 --type convert --format bytes");
+    EXPECT_EQ(r.exitCode, 8) << r.err;
+    EXPECT_NE(r.err.find("Record would be truncated"), std::string::npos);
+    r = opx("extract " + quote(file) + " --type sideways");
+    EXPECT_EQ(r.exitCode, 2);
+}

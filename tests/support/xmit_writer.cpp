@@ -400,7 +400,8 @@ void pdsTransmit(const Pds& pds, const Emit& emit, const Origin& origin, const s
     emit(controlRecord("INMR01", inmr01(origin, dataFile)), true);
     if (message)
         emit(controlRecord("INMR02", {textUnit(0x1028, "INMCOPY"), flagUnit(0x0028), numberUnit(0x003C, 0x4000, 2),
-                                      numberUnit(0x0042, 80, 4), numberUnit(0x0049, 0x9000, 2)},
+                                      numberUnit(0x0042, 80, 4), numberUnit(0x0030, 3120, 4),
+                                      numberUnit(0x0049, 0x9000, 2)},
                            1),
              true);
     Bytes recfm{pds.recfm, static_cast<uint8_t>((pds.recfm & 0xC0) == 0x40 ? 0x02 : 0x00)};
