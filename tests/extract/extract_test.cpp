@@ -1,6 +1,9 @@
 // Extraction requests: the call protocol, targets and member selection, the start checks with
 // their messages and severities, text and record outputs byte for byte, ISPF packed members
 // and dumps.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -333,4 +336,55 @@ TEST_F(Extract, FailedReplacementKeepsTheOldFile) {
     EXPECT_EQ(r.severity, 8);
     EXPECT_EQ(readFile(out("LONG")), "precious");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 2) << "no temporary file is left";
+}
+
+TEST_F(Extract, BadMemberDataEndsTheRequestWithSeverity16) {
+    Pds pds = textPds();
+    auto recs = collect([&](const Emit& e) { pdsTransmit(pds, e); });
+    // The first member data record follows COPYR1, COPYR2 and the directory record.
+    auto bad = recs;
+    bad[7].data[0] = 0x55; // a count field flag that is neither X'00' nor X'E0'
+    auto h = openRecords(bad);
+    RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M")));
+    EXPECT_EQ(r.message, "Invalid member data control field");
+    EXPECT_EQ(r.severity, 16);
+    EXPECT_EQ(r.fileName, paths_.back());
+    // The end of the member data missing: the last member runs into INMR06.
+    auto cut = recs;
+    cut[cut.size() - 2].data.resize(cut[cut.size() - 2].data.size() - 12);
+    auto h2 = openRecords(cut);
+    fs::create_directory(dir_ / "cut");
+    RunResult r2 = runRequest(h2.get(), request(EXTRACT_TYPE_TEXT, out("cut/&M")));
+    EXPECT_EQ(r2.message, "TSO TRANSMIT control record encountered before member end-of-file");
+    EXPECT_EQ(r2.severity, 16);
+    EXPECT_EQ(r2.created, 2u) << "the members before stay";
+    EXPECT_FALSE(fs::exists(dir_ / "cut" / "GAMMA")) << "the failed member leaves no file";
+}
+
+// Runs a text extraction under a file size limit and reports severity, message and how many
+// files other than the transmit file are left in its folder.
+[[noreturn]] void extractUnderSizeLimit(const std::string& file, const std::string& target) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    connectOnce();
+    XmitHandle* h = pXmitFileOpen(file.c_str());
+    RunResult r = runRequest(h, request(EXTRACT_TYPE_TEXT, target));
+    int leftovers = 0;
+    for (const auto& e : fs::directory_iterator(fs::path(file).parent_path())) leftovers += e.path().filename() != "big.xmit";
+    std::fprintf(stderr, "[%d][%s][%d]", r.severity, r.message.c_str(), leftovers);
+    std::exit(0);
+}
+
+// A write failure (here: the file size limit) ends the request with the system's text and
+// removes what was written.
+TEST_F(Extract, WriteFailuresLeaveNoFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Pds pds = samplePds(1, 200);
+    auto image = fileImage(collect([&](const Emit& e) { pdsTransmit(pds, e); }));
+    testsupport::writeFile(out("big.xmit"), std::string(image.begin(), image.end()));
+    const std::string file = out("big.xmit"), target = out("&M");
+    const std::string expected = std::string("\\[12\\]\\[") + std::strerror(EFBIG) + "\\]\\[0\\]";
+    EXPECT_EXIT(extractUnderSizeLimit(file, target), testing::ExitedWithCode(0), expected);
 }
