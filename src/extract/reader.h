@@ -23,6 +23,11 @@ int seek(XmitHandle* h, int64_t offset);
 // The file offset of the next record (the read-ahead length byte counts as unread).
 int64_t nextRecordPosition(const XmitHandle* h);
 
+// The same through the traced tell when every call is traced (trace level 3 and above, where
+// the stream stands where the reader does); a failure sets the message "%s error: %s". Returns
+// the I/O status.
+int tell(XmitHandle* h, int64_t* position);
+
 // Whether the current record is a control record with the given 6-byte identifier.
 bool isControl(const XmitHandle* h);
 bool hasIdentifier(const XmitHandle* h, const uint8_t id[6]);

@@ -70,6 +70,19 @@ size_t readBytes(XmitHandle* h, uint8_t* out, size_t n) {
 
 int64_t nextRecordPosition(const XmitHandle* h) { return h->io.position - (h->nextLengthRead ? 1 : 0); }
 
+int tell(XmitHandle* h, int64_t* position) {
+    if (h->io.traceLevel >= TRACE_CALLS) {
+        if (rt::ioTell(h->io) != IO_OK) {
+            h->message = ioFailure(h);
+            return h->io.status;
+        }
+    }
+    // Below level 3 the stream runs ahead of the reader by its buffer; the reader's own count
+    // is the position.
+    *position = nextRecordPosition(h);
+    return IO_OK;
+}
+
 bool isControl(const XmitHandle* h) { return (h->recordFlags & kControlRecord) != 0; }
 
 bool hasIdentifier(const XmitHandle* h, const uint8_t id[6]) {

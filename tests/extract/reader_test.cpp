@@ -1,11 +1,15 @@
 // The transmit-file reader: segments, control records, text units, every message with the
 // offsets it names, and the description of each data set.
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "reader.h"
 #include "xmit_fixture.h"
+#include "xmit_format.h"
 
 using namespace xtest;
 using namespace xmitw;
@@ -364,4 +368,46 @@ TEST(ReaderDeathTest, NotConnected) {
         },
         testing::ExitedWithCode(20), "Quorin Toolbench OPXCORE.DLL version 3.0.07 is\nincompatible with Quorin "
                                      "Toolbench version 3.0.7");
+}
+
+TEST_F(Reader, SeekTellAndRecords) {
+    auto h = openRecords(sequential({"LINE ONE", "LINE TWO"}));
+    ASSERT_EQ(h->message, nullptr);
+    const int64_t data = h->dataSets[0].dataPosition;
+    ASSERT_EQ(opx::seek(h.get(), data), IO_OK);
+    int64_t at = -1;
+    ASSERT_EQ(opx::tell(h.get(), &at), IO_OK);
+    EXPECT_EQ(at, data);
+    ASSERT_EQ(opx::readRecord(h.get()), IO_OK);
+    EXPECT_EQ(h->recordOffset, data);
+    EXPECT_EQ(std::string(h->record, h->record + h->recordLength), std::string(reinterpret_cast<const char*>(ebcdic("LINE ONE").data()), 8));
+    EXPECT_FALSE(opx::isControl(h.get()));
+    ASSERT_EQ(opx::tell(h.get(), &at), IO_OK);
+    const int64_t second = at;
+    ASSERT_EQ(opx::readRecord(h.get()), IO_OK);
+    EXPECT_EQ(h->recordOffset, second);
+    // Back to the first record, traced: the stream and the reader agree at every level.
+    int status;
+    ConnectionRecord* record;
+    pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", [](const char*) {}, nullptr);
+    h->io.traceLevel = 3;
+    ASSERT_EQ(opx::seek(h.get(), data), IO_OK);
+    ASSERT_EQ(opx::readRecord(h.get()), IO_OK);
+    ASSERT_EQ(opx::tell(h.get(), &at), IO_OK);
+    EXPECT_EQ(at, second);
+    ASSERT_EQ(opx::readRecord(h.get()), IO_OK);
+    ASSERT_EQ(opx::readRecord(h.get()), IO_OK);
+    EXPECT_TRUE(opx::isControl(h.get()));
+    EXPECT_TRUE(opx::hasIdentifier(h.get(), xmit::kInmr06));
+    h->io.traceLevel = 0;
+    // A stream that cannot seek (a pipe): the failure names the operation and the system's text.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::FILE* keep = h->io.stream;
+    h->io.stream = fdopen(fds[0], "rb");
+    EXPECT_EQ(opx::seek(h.get(), data), IO_ERROR);
+    EXPECT_EQ(message(h), std::string("SEEK error: ") + std::strerror(ESPIPE));
+    std::fclose(h->io.stream);
+    close(fds[1]);
+    h->io.stream = keep;
 }
