@@ -509,6 +509,15 @@ int openOutput(UpdateRun& run, Statement& fn) {
         return 1;
     };
     const DdAllocation& old = run.dd[kSysut1];
+    const DdAllocation& sysin = run.dd[kSysin];
+    if (!sysin.missing() && platform::sameFile(sysin.path.c_str(), dd.path.c_str())) {
+        issueWithPath(run,
+                      format("KDU814E DDNAME %s cannot be opened: same file as DDNAME %s,",
+                             dd.ddName.c_str(), sysin.ddName.c_str()),
+                      dd.path.c_str());
+        setCondition(run, 12);
+        return 1;
+    }
     if (dd.flags & kDdAppend) {
         // Appending to the file that is being read would feed the copy its own output.
         if (old.open() && sameDataSet(old.path, dd.path)) {

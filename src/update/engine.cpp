@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/paths.h"
 #include "runtime.h"
 #include "update.h"
 
@@ -53,6 +54,20 @@ int openListing(UpdateRun& run) {
                       dd.path.c_str());
         setCondition(run, 12);
         return 1;
+    }
+    // The listing is opened before anything is read: naming an input for it would destroy
+    // that input.
+    for (DdIndex input : {kSysin, kSysut1}) {
+        const DdAllocation& in = run.dd[input];
+        if (!isEmpty(in.given) && !in.partitioned() &&
+            platform::sameFile(dd.path.c_str(), in.path.c_str())) {
+            issueWithPath(run,
+                          format("KDU814E DDNAME %s cannot be opened, same file as DDNAME %s,",
+                                 dd.ddName.c_str(), in.ddName.c_str()),
+                          dd.path.c_str());
+            setCondition(run, 12);
+            return 1;
+        }
     }
     dd.io.path = dd.path.c_str();
     dd.io.mode = (dd.flags & kDdAppend) ? IO_APPEND : IO_WRITE;

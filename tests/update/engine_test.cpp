@@ -627,3 +627,31 @@ TEST(UpdateNothingLost, NoTemporaryMemberName) {
     EXPECT_TRUE(r.listed("KDU808I Function terminated, will attempt next function"));
     EXPECT_EQ(readFile(dir / "pds/A"), before);
 }
+
+TEST(UpdateNothingLost, ListingOrOutputNamingAnInputIsRefused) {
+    TempDir dir;
+    standardData(dir);
+    const std::string deck = "./ ADD\nX\n";
+    const std::string seq = readFile(dir / "seq.txt");
+    Job job;
+    job.sysut1 = "seq.txt";
+    job.sysut2 = "out.txt";
+    job.sysprint = "sysin.txt";
+    Result r = runDeck(dir, deck, job);
+    EXPECT_EQ(r.cc, 12);
+    EXPECT_TRUE(r.told("KDU814E DDNAME SYSPRINT cannot be opened, same file as DDNAME SYSIN,"));
+    EXPECT_EQ(readFile(dir / "sysin.txt"), deck);
+    job.sysprint = "out/../seq.txt";
+    r = runDeck(dir, deck, job);
+    EXPECT_TRUE(r.told("KDU814E DDNAME SYSPRINT cannot be opened, same file as DDNAME SYSUT1,"));
+    EXPECT_EQ(readFile(dir / "seq.txt"), seq);
+
+    job = Job();
+    job.parm = "NEW";
+    job.sysut2 = "sysin.txt";
+    r = runDeck(dir, deck, job);
+    EXPECT_EQ(r.cc, 12);
+    EXPECT_TRUE(r.listed("KDU814E DDNAME SYSUT2 cannot be opened: same file as DDNAME SYSIN,"))
+        << r.listing;
+    EXPECT_EQ(readFile(dir / "sysin.txt"), deck);
+}
