@@ -656,6 +656,14 @@ int readSpannedRecord(RecordFile& f) {
                 return f.status;
             if (!eof) ++f.blocksRead;
         }
+        if (eof) {
+            if (!inside) return endOfFile(f, false);
+            if (tracing(f))
+                rt::printf("Error reading \"%s\": End-of-file encountered after spanned segment of "
+                           "record %lu\n",
+                           f.io.path, ul(f.recordsRead + 1));
+            return formatError(f, REASON_EOF_IN_SPANNED);
+        }
         const uint8_t code = sdw[2];
         int reason = 0;
         if (full)

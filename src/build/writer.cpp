@@ -1088,6 +1088,10 @@ void failOutputSeekForTesting(int n) {
     seekFailuresPending = n;
 }
 
+void encodeSizeUnit(uint8_t out[10], uint64_t bytes) {
+    writeSizeUnit(out, bytes);
+}
+
 void sortMemberNames(MemberName* list, uint32_t count) {
     if (list == nullptr || count < 2) return;
     std::vector<std::array<char, 9>> names(count);

@@ -15,6 +15,10 @@ int createTransmitFile(BuildRequest& request);
 // Returns 0 with the request's message and return code set on failure.
 unsigned computeDirectoryBlocks(BuildRequest& request, unsigned* smallestBlock);
 
+// The size text unit of a control record (10 bytes): INMSIZE with the size in bytes, or
+// INMLSIZE with the size in megabytes (rounded up) from 2 GiB on.
+void encodeSizeUnit(uint8_t out[10], uint64_t bytes);
+
 // For tests: makes the n-th positioning of the output fail (1 the first, 0 never), to reach
 // the messages of a failed patch.
 void failOutputSeekForTesting(int n);
