@@ -125,7 +125,7 @@ void textToEbcdic(Record& r) {
 
 // The EBCDIC form of a text record read from SYSUT1: whole when it may be written (binary
 // SYSUT2, an update in place), else only the sequence field, which gives the record its key.
-void oldToEbcdic(const UpdateRun& run, Record& r) {
+static void oldToEbcdic(const UpdateRun& run, Record& r) {
     if (run.oldEbcdicNeeded) {
         textToEbcdic(r);
         return;

@@ -428,7 +428,6 @@ int Merge::nextStatement() {
                     blank = blank && isBlank(run_.pending.front().text[field_.start + i]);
                 if (blank) {
                     Record r = run_.pending.front();
-                    if (inplace_) return fail("KDU806E Statement sequence error");
                     if (write(r, kInsertedForm) != 0) return 1;
                     continue;
                 }
