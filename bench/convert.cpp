@@ -45,33 +45,42 @@ bool benchOne(const Case& c, int repeats, double goal) {
     std::vector<uint8_t> out1(c.outSize), out2(c.outSize);
     size_t written1 = 0, written2 = 0;
 
-    double ours = measure(c.input.size(), [&] {
-        const uint8_t* p = c.input.data();
-        uint8_t* q = out1.data();
-        int st = eConvert(&p, c.input.data() + c.input.size(), &q, out1.data() + out1.size(), conv, 0, 0);
-        if (st != CODEXA_OK) std::abort();
-        written1 = static_cast<size_t>(q - out1.data());
-    }, repeats);
+    double ours = measure(
+        c.input.size(),
+        [&] {
+            const uint8_t* p = c.input.data();
+            uint8_t* q = out1.data();
+            int st = eConvert(&p, c.input.data() + c.input.size(), &q, out1.data() + out1.size(),
+                              conv, 0, 0);
+            if (st != CODEXA_OK) std::abort();
+            written1 = static_cast<size_t>(q - out1.data());
+        },
+        repeats);
 
     iconv_t cd = iconv_open(c.iconvTo, c.iconvFrom);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         std::perror("iconv_open");
         std::exit(1);
     }
-    double theirs = measure(c.input.size(), [&] {
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char* ip = reinterpret_cast<char*>(const_cast<uint8_t*>(c.input.data()));
-        char* op = reinterpret_cast<char*>(out2.data());
-        size_t inLeft = c.input.size(), outLeft = out2.size();
-        if (iconv(cd, &ip, &inLeft, &op, &outLeft) == static_cast<size_t>(-1)) std::abort();
-        written2 = out2.size() - outLeft;
-    }, repeats);
+    double theirs = measure(
+        c.input.size(),
+        [&] {
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            char* ip = reinterpret_cast<char*>(const_cast<uint8_t*>(c.input.data()));
+            char* op = reinterpret_cast<char*>(out2.data());
+            size_t inLeft = c.input.size(), outLeft = out2.size();
+            if (iconv(cd, &ip, &inLeft, &op, &outLeft) == static_cast<size_t>(-1)) std::abort();
+            written2 = out2.size() - outLeft;
+        },
+        repeats);
     iconv_close(cd);
 
-    const bool same = written1 == written2 && std::equal(out1.begin(), out1.begin() + written1, out2.begin());
+    const bool same =
+        written1 == written2 && std::equal(out1.begin(), out1.begin() + written1, out2.begin());
     const double ratio = ours / theirs;
-    std::printf("%-16s codexa %8.0f MB/s   iconv %8.0f MB/s   ratio %5.2fx (goal %.0fx)%s%s\n", c.label,
-                ours, theirs, ratio, goal, same ? "" : "   OUTPUTS DIFFER", ratio >= goal ? "" : "   BELOW GOAL");
+    std::printf("%-16s codexa %8.0f MB/s   iconv %8.0f MB/s   ratio %5.2fx (goal %.0fx)%s%s\n",
+                c.label, ours, theirs, ratio, goal, same ? "" : "   OUTPUTS DIFFER",
+                ratio >= goal ? "" : "   BELOW GOAL");
     vConversionFree(conv);
     vCharsetFree(a);
     vCharsetFree(b);

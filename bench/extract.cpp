@@ -35,7 +35,8 @@ double plainCopy(const std::string& from, const std::string& to) {
     if (in == nullptr || out == nullptr) std::exit(1);
     std::vector<char> buffer(65536);
     size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) std::fwrite(buffer.data(), 1, n, out);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        std::fwrite(buffer.data(), 1, n, out);
     std::fclose(in);
     std::fclose(out);
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -57,7 +58,8 @@ double plainCopyIntoFiles(const std::string& from, const std::string& folder, si
         if (out == nullptr) std::exit(1);
         uint64_t left = each;
         size_t n;
-        while (left > 0 && (n = std::fread(buffer.data(), 1, std::min<uint64_t>(buffer.size(), left), in)) > 0) {
+        while (left > 0 && (n = std::fread(buffer.data(), 1,
+                                           std::min<uint64_t>(buffer.size(), left), in)) > 0) {
             std::fwrite(buffer.data(), 1, n, out);
             left -= n;
         }
@@ -69,7 +71,8 @@ double plainCopyIntoFiles(const std::string& from, const std::string& folder, si
     return s;
 }
 
-double extract(const std::string& file, int type, const std::string& folder, unsigned long* records) {
+double extract(const std::string& file, int type, const std::string& folder,
+               unsigned long* records) {
     fs::create_directories(folder);
     auto t0 = Clock::now();
     XmitHandle* h = pXmitFileOpen(file.c_str());
@@ -105,7 +108,8 @@ int main(int argc, char** argv) {
     pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", nullptr, nullptr);
     if (!makeLargePds(file, members, perMember)) return 1;
     const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
-    std::printf("%s: %.0f MB, %zu members of %zu FB 80 records\n", file.c_str(), mb, members, perMember);
+    std::printf("%s: %.0f MB, %zu members of %zu FB 80 records\n", file.c_str(), mb, members,
+                perMember);
 
     plainCopy(file, (work / "warm").string()); // the file in the page cache, the disk warmed up
     const long rssBefore = peakRssKiB();
@@ -113,19 +117,24 @@ int main(int argc, char** argv) {
     double copy = 1e30, copyFiles = 1e30, text = 1e30, ibm = 1e30;
     for (int i = 0; i < 2; ++i) {
         copy = std::min(copy, plainCopy(file, (work / "copy").string()));
-        copyFiles = std::min(copyFiles, plainCopyIntoFiles(file, (work / "files").string(), members));
-        text = std::min(text, extract(file, EXTRACT_TYPE_TEXT, (work / "text").string(), &textRecords));
+        copyFiles =
+            std::min(copyFiles, plainCopyIntoFiles(file, (work / "files").string(), members));
+        text = std::min(text,
+                        extract(file, EXTRACT_TYPE_TEXT, (work / "text").string(), &textRecords));
         ibm = std::min(ibm, extract(file, EXTRACT_TYPE_IBM, (work / "ibm").string(), &ibmRecords));
     }
     const long rssAfter = peakRssKiB();
     std::printf("plain copy, one file         %8.0f MB/s\n", mb / copy);
     std::printf("plain copy into %zu files %8.0f MB/s\n", members, mb / copyFiles);
-    std::printf("extract as text              %8.0f MB/s  %.2fx the one-file copy's time (goal: within 3x), %.2fx the "
+    std::printf("extract as text              %8.0f MB/s  %.2fx the one-file copy's time (goal: "
+                "within 3x), %.2fx the "
                 "%zu-file copy's; %lu records\n",
                 mb / text, text / copy, text / copyFiles, members, textRecords);
-    std::printf("extract as IBM records       %8.0f MB/s  %.2fx the one-file copy's time, %.2fx the %zu-file copy's\n",
+    std::printf("extract as IBM records       %8.0f MB/s  %.2fx the one-file copy's time, %.2fx "
+                "the %zu-file copy's\n",
                 mb / ibm, ibm / copy, ibm / copyFiles, members);
-    std::printf("peak memory           %ld KiB before extracting, %ld KiB after\n", rssBefore, rssAfter);
+    std::printf("peak memory           %ld KiB before extracting, %ld KiB after\n", rssBefore,
+                rssAfter);
     fs::remove_all(work);
     return textRecords == members * perMember && ibmRecords == textRecords ? 0 : 1;
 }

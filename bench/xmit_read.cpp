@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "opxcore.h"
 #include "large_pds.h"
+#include "opxcore.h"
 #include "reader.h"
 
 namespace {
@@ -79,7 +79,9 @@ double memberRead(const std::string& path, uint64_t* records, uint64_t* bytes) {
 int main(int argc, char** argv) {
     const size_t members = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20000;
     const size_t perMember = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 670;
-    const std::string path = argc > 3 ? argv[3] : (std::filesystem::temp_directory_path() / "bench_xmit_read.xmit").string();
+    const std::string path =
+        argc > 3 ? argv[3]
+                 : (std::filesystem::temp_directory_path() / "bench_xmit_read.xmit").string();
 
     int status;
     ConnectionRecord* record;
@@ -91,7 +93,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const uint64_t size = std::filesystem::file_size(path);
-    std::printf("%s: %.1f MiB, %zu members of %zu FB 80 records\n", path.c_str(), size / 1048576.0, members, perMember);
+    std::printf("%s: %.1f MiB, %zu members of %zu FB 80 records\n", path.c_str(), size / 1048576.0,
+                members, perMember);
 
     uint64_t checksum = 0, records = 0, bytes = 0;
     plainRead(path, &checksum); // bring the file into the page cache
@@ -107,7 +110,8 @@ int main(int argc, char** argv) {
     std::printf("member records       %8.0f MB/s  (%llu records, %llu data bytes)\n", mb / reader,
                 static_cast<unsigned long long>(records), static_cast<unsigned long long>(bytes));
     std::printf("ratio                %8.2fx slower (goal: within 2x)\n", reader / plain);
-    std::printf("peak memory          %ld KiB before reading, %ld KiB after\n", rssBefore, rssAfter);
+    std::printf("peak memory          %ld KiB before reading, %ld KiB after\n", rssBefore,
+                rssAfter);
     if (argc <= 3) std::filesystem::remove(path);
     const bool ok = records == static_cast<uint64_t>(members) * perMember;
     if (!ok) std::printf("WRONG RECORD COUNT\n");

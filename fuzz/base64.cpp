@@ -33,13 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> encoded((size + 2) / 3 * 4);
     const uint8_t* ip = input.data();
     uint8_t* eq = encoded.data();
-    if (ConvertToBase64(&ip, input.data() + input.size(), &eq, encoded.data() + encoded.size(), alphabet) != CODEXA_OK ||
+    if (ConvertToBase64(&ip, input.data() + input.size(), &eq, encoded.data() + encoded.size(),
+                        alphabet) != CODEXA_OK ||
         eq != encoded.data() + encoded.size())
         std::abort();
     std::vector<uint8_t> decoded(size);
     const uint8_t* dp = encoded.data();
     uint8_t* dq = decoded.data();
-    if (ConvertFromBase64(&dp, encoded.data() + encoded.size(), &dq, decoded.data() + decoded.size(), alphabet) != CODEXA_OK ||
+    if (ConvertFromBase64(&dp, encoded.data() + encoded.size(), &dq,
+                          decoded.data() + decoded.size(), alphabet) != CODEXA_OK ||
         dq != decoded.data() + decoded.size() || decoded != input)
         std::abort();
     return 0;

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint8_t* q = out.data();
             const uint8_t* before = p;
             int st = eConvert(&p, end, &q, out.data() + out.size(), conv, direction, mode);
-            if (q < out.data() || q > out.data() + out.size() || p < before || p > end) std::abort();
+            if (q < out.data() || q > out.data() + out.size() || p < before || p > end)
+                std::abort();
             if (st != CODEXA_FULL) break;
             // A character or line end that does not fit leaves everything as it was; a larger
             // area must then make progress.

@@ -25,7 +25,8 @@ const std::string& folder() {
         if (mkdtemp(tmpl) == nullptr) std::abort();
         int status;
         ConnectionRecord* record;
-        pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", ignore, nullptr);
+        pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", ignore,
+                         nullptr);
         return std::string(tmpl);
     }();
     return dir;
@@ -38,7 +39,7 @@ void emptyFolder(const std::string& dir) {
     while (dirent* e = readdir(d)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         const std::string path = dir + "/" + e->d_name;
-        struct stat st{};
+        struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) std::abort();
         unlink(path.c_str());
     }
@@ -50,7 +51,8 @@ void emptyFolder(const std::string& dir) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 6) return 0;
     const std::string& dir = folder();
-    const uint8_t format = data[0] % 7, options = data[1], tabs = data[2] % 3 * 4, lineEnd = data[3] % 5;
+    const uint8_t format = data[0] % 7, options = data[1], tabs = data[2] % 3 * 4,
+                  lineEnd = data[3] % 5;
     const uint32_t lrecl = data[4] * 7u, block = data[5] * 131u;
     data += 6;
     size -= 6;

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         for (unsigned i = 0; i < ds->entryCount; ++i) vXmitFileFormatDe(ds, i, line, sizeof line);
         MemberCursor c;
-        if (!opx::startMembers(h, ds, &c, (n & 1) ? assembly.data() : nullptr, static_cast<uint32_t>(assembly.size())))
+        if (!opx::startMembers(h, ds, &c, (n & 1) ? assembly.data() : nullptr,
+                               static_cast<uint32_t>(assembly.size())))
             break;
         // One more member than the directory holds: the reader must stop cleanly at the end.
         for (unsigned m = 0; m <= ds->entryCount; ++m) {

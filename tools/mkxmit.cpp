@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: mkxmit OUT.xmit DSNAME FOLDER [--alias MEMBER=ALIAS]... [--message FILE]\n");
+        std::fprintf(
+            stderr,
+            "usage: mkxmit OUT.xmit DSNAME FOLDER [--alias MEMBER=ALIAS]... [--message FILE]\n");
         return 2;
     }
     const std::string out = argv[1];
@@ -71,8 +73,9 @@ int main(int argc, char** argv) {
     xmitw::Sink sink(f);
     xmitw::SegmentWriter w(sink);
     xmitw::Origin origin{"DEMONODE", "DEMOUSER", "20261208120000"};
-    xmitw::pdsTransmit(pds, [&](const xmitw::Bytes& r, bool control) { w.record(r, control); }, origin,
-                       haveMessage ? &message : nullptr);
+    xmitw::pdsTransmit(
+        pds, [&](const xmitw::Bytes& r, bool control) { w.record(r, control); }, origin,
+        haveMessage ? &message : nullptr);
     w.finish();
     return std::fclose(f) == 0 ? 0 : 1;
 }

@@ -8,7 +8,7 @@
 namespace cli {
 
 class OutputFile {
-public:
+  public:
     // path "-" (or empty) writes to standard output directly.
     explicit OutputFile(std::string path);
     ~OutputFile(); // removes the temporary file unless commit() succeeded
@@ -23,7 +23,7 @@ public:
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     std::string temp_;
     std::FILE* file_ = nullptr;

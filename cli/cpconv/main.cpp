@@ -24,10 +24,14 @@ namespace {
 
 const char* kindName(uint32_t kind) {
     switch (kind) {
-    case CODEXA_KIND_UNICODE: return "Unicode";
-    case CODEXA_KIND_ASCII: return "ASCII";
-    case CODEXA_KIND_EBCDIC: return "EBCDIC";
-    default: return "other";
+    case CODEXA_KIND_UNICODE:
+        return "Unicode";
+    case CODEXA_KIND_ASCII:
+        return "ASCII";
+    case CODEXA_KIND_EBCDIC:
+        return "EBCDIC";
+    default:
+        return "other";
     }
 }
 
@@ -62,10 +66,13 @@ std::string lower(std::string s) {
 // page has that number), "37/101" (code page and variant), "ccsid:37", or a Unicode form name.
 CharsetPtr loadNamed(const std::string& text) {
     const std::string s = lower(text);
-    static const struct { const char* name; uint32_t cp; } kNames[] = {
-        {"utf-8", 1208},    {"utf8", 1208},     {"utf-16", 1202},   {"utf16", 1202},
-        {"utf-16le", 1202}, {"utf-16be", 1201}, {"utf-32", 1234},   {"utf32", 1234},
-        {"utf-32le", 1234}, {"utf-32be", 1233}, {"latin1", 819},    {"iso-8859-1", 819},
+    static const struct {
+        const char* name;
+        uint32_t cp;
+    } kNames[] = {
+        {"utf-8", 1208},    {"utf8", 1208},     {"utf-16", 1202}, {"utf16", 1202},
+        {"utf-16le", 1202}, {"utf-16be", 1201}, {"utf-32", 1234}, {"utf32", 1234},
+        {"utf-32le", 1234}, {"utf-32be", 1233}, {"latin1", 819},  {"iso-8859-1", 819},
     };
     for (const auto& n : kNames)
         if (s == n.name) return CharsetPtr(pCharsetLoad(n.cp, 0));
@@ -84,8 +91,11 @@ CharsetPtr loadNamed(const std::string& text) {
 }
 
 bool parseNewline(const std::string& text, int& mode) {
-    static const struct { const char* name; int mode; } kModes[] = {
-        {"none", 0}, {"nl", 2},    {"cr", 3},     {"lf", 4},          {"crlf", 5},
+    static const struct {
+        const char* name;
+        int mode;
+    } kModes[] = {
+        {"none", 0}, {"nl", 2},   {"cr", 3},     {"lf", 4},         {"crlf", 5},
         {"lfcr", 6}, {"crnl", 7}, {"native", 8}, {"native-iso", 9},
     };
     const std::string s = lower(text);
@@ -104,7 +114,9 @@ bool parseNewline(const std::string& text, int& mode) {
 
 int listDirectory(bool json) {
     nlohmann::json rows = nlohmann::json::array();
-    if (!json) std::printf("%-6s %-7s %-6s %-7s %-6s %s\n", "CP", "Variant", "CCSID", "Kind", "Euro", "Name");
+    if (!json)
+        std::printf("%-6s %-7s %-6s %-7s %-6s %s\n", "CP", "Variant", "CCSID", "Kind", "Euro",
+                    "Name");
     for (const CodePageEntry* r = codexa::directoryBegin(); r != codexa::directoryEnd(); ++r) {
         if (json) {
             rows.push_back({{"codePage", r->codePage},
@@ -130,7 +142,7 @@ int listDirectory(bool json) {
 
 // How the input is cut into calls of the converter.
 struct InputShape {
-    size_t unit = 1;       // bytes per code unit
+    size_t unit = 1; // bytes per code unit
     bool utf8 = false;
     bool utf16 = false;
     bool littleEndian = false;
@@ -145,17 +157,24 @@ InputShape shapeOf(const Charset* in) {
         return s;
     }
     s.littleEndian = (in->flags & CODEXA_LITTLE_ENDIAN) != 0;
-    if (in->flags & CODEXA_UNIT32) s.unit = 4;
-    else if (in->flags & CODEXA_UNIT16) { s.unit = 2; s.utf16 = true; }
-    else s.utf8 = true;
+    if (in->flags & CODEXA_UNIT32)
+        s.unit = 4;
+    else if (in->flags & CODEXA_UNIT16) {
+        s.unit = 2;
+        s.utf16 = true;
+    } else
+        s.utf8 = true;
     return s;
 }
 
 uint32_t unitAt(const InputShape& s, const uint8_t* p) {
     if (s.unit == 1) return p[0];
-    if (s.unit == 2) return s.littleEndian ? uint32_t(p[0] | p[1] << 8) : uint32_t(p[0] << 8 | p[1]);
-    return s.littleEndian ? (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24)
-                          : (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]));
+    if (s.unit == 2)
+        return s.littleEndian ? uint32_t(p[0] | p[1] << 8) : uint32_t(p[0] << 8 | p[1]);
+    return s.littleEndian ? (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                             uint32_t(p[3]) << 24)
+                          : (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 |
+                             uint32_t(p[3]));
 }
 
 // Where to end the converter's input when more data follows: never inside a character, and
@@ -168,7 +187,10 @@ size_t safeCut(const InputShape& s, const uint8_t* buf, size_t n, bool lineEnds)
         // Back over an incomplete trailing sequence.
         size_t k = m;
         int cont = 0;
-        while (k > 0 && cont < 3 && (buf[k - 1] & 0xC0) == 0x80) { --k; ++cont; }
+        while (k > 0 && cont < 3 && (buf[k - 1] & 0xC0) == 0x80) {
+            --k;
+            ++cont;
+        }
         if (k > 0) {
             uint8_t lead = buf[k - 1];
             size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
@@ -206,7 +228,7 @@ struct Failure {
 };
 
 class Converter {
-public:
+  public:
     Converter(const Conversion* conv, const Charset* in, int mode, cli::OutputFile& out)
         : conv_(conv), shape_(shapeOf(in)), mode_(mode), out_(out), buffer_(kBufferSize),
           outBuffer_(kOutSize) {
@@ -229,7 +251,8 @@ public:
             int status;
             do {
                 uint8_t* q = outBuffer_.data();
-                status = eConvert(&p, end, &q, outBuffer_.data() + outBuffer_.size(), conv_, 0, mode_);
+                status =
+                    eConvert(&p, end, &q, outBuffer_.data() + outBuffer_.size(), conv_, 0, mode_);
                 if (!out_.write(outBuffer_.data(), static_cast<size_t>(q - outBuffer_.data())))
                     return out_.error();
             } while (status == CODEXA_FULL);
@@ -237,7 +260,8 @@ public:
             if (status == CODEXA_INVALID)
                 return "invalid input in " + name + " at byte offset " + std::to_string(offset);
             if (status == CODEXA_INCOMPLETE && eof)
-                return "input " + name + " ends inside a character at byte offset " + std::to_string(offset);
+                return "input " + name + " ends inside a character at byte offset " +
+                       std::to_string(offset);
             const size_t used = static_cast<size_t>(p - buffer_.data());
             have = n - used;
             std::memmove(buffer_.data(), p, have);
@@ -251,7 +275,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr size_t kBufferSize = 256 * 1024;
     static constexpr size_t kOutSize = 1024 * 1024;
     const Conversion* conv_;
@@ -279,7 +303,8 @@ int main(int argc, char** argv) {
                    "line ends to write: none, nl, cr, lf, crlf, lfcr, crnl, native, native-iso, "
                    "or a mode number 0-9")
         ->capture_default_str();
-    app.add_option("-o,--output", outPath, "output file (written whole or not at all); - for standard output")
+    app.add_option("-o,--output", outPath,
+                   "output file (written whole or not at all); - for standard output")
         ->capture_default_str();
     app.add_flag("-l,--list", list, "list the code page directory and exit");
     app.add_flag("--json", json, "with --list: print the directory as JSON");
@@ -293,17 +318,20 @@ int main(int argc, char** argv) {
     }
     int mode = 0;
     if (!parseNewline(newline, mode)) {
-        std::fprintf(stderr, "cpconv: unknown newline mode '%s' (see cpconv --help)\n", newline.c_str());
+        std::fprintf(stderr, "cpconv: unknown newline mode '%s' (see cpconv --help)\n",
+                     newline.c_str());
         return 2;
     }
     CharsetPtr source = loadNamed(from);
     if (!source) {
-        std::fprintf(stderr, "cpconv: unknown code page '%s' (cpconv --list shows them)\n", from.c_str());
+        std::fprintf(stderr, "cpconv: unknown code page '%s' (cpconv --list shows them)\n",
+                     from.c_str());
         return 2;
     }
     CharsetPtr target = loadNamed(to);
     if (!target) {
-        std::fprintf(stderr, "cpconv: unknown code page '%s' (cpconv --list shows them)\n", to.c_str());
+        std::fprintf(stderr, "cpconv: unknown code page '%s' (cpconv --list shows them)\n",
+                     to.c_str());
         return 2;
     }
     ConversionPtr conv(pConversionBuild(source.get(), target.get()));
@@ -322,7 +350,8 @@ int main(int argc, char** argv) {
     for (const std::string& name : files) {
         std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
         if (f == nullptr) {
-            std::fprintf(stderr, "cpconv: cannot open %s: %s\n", name.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "cpconv: cannot open %s: %s\n", name.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         std::string error = converter.run(f, name == "-" ? "<stdin>" : name);

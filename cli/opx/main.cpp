@@ -26,25 +26,37 @@ using nlohmann::json;
 
 const char* kindName(int kind) {
     switch (kind) {
-    case XMIT_KIND_MESSAGE: return "message";
-    case XMIT_KIND_SEQUENTIAL: return "sequential";
-    case XMIT_KIND_PARTITIONED: return "partitioned";
-    case XMIT_KIND_PDSE: return "PDSE (not supported)";
-    default: return "not supported";
+    case XMIT_KIND_MESSAGE:
+        return "message";
+    case XMIT_KIND_SEQUENTIAL:
+        return "sequential";
+    case XMIT_KIND_PARTITIONED:
+        return "partitioned";
+    case XMIT_KIND_PDSE:
+        return "PDSE (not supported)";
+    default:
+        return "not supported";
     }
 }
 
 const char* kindKey(int kind) {
     switch (kind) {
-    case XMIT_KIND_MESSAGE: return "message";
-    case XMIT_KIND_SEQUENTIAL: return "sequential";
-    case XMIT_KIND_PARTITIONED: return "partitioned";
-    case XMIT_KIND_PDSE: return "pdse";
-    default: return "unsupported";
+    case XMIT_KIND_MESSAGE:
+        return "message";
+    case XMIT_KIND_SEQUENTIAL:
+        return "sequential";
+    case XMIT_KIND_PARTITIONED:
+        return "partitioned";
+    case XMIT_KIND_PDSE:
+        return "pdse";
+    default:
+        return "unsupported";
     }
 }
 
-void printLine(const char* line) { std::fputs(line, stderr); }
+void printLine(const char* line) {
+    std::fputs(line, stderr);
+}
 void fatalLine(const char*) {} // the library writes the text to standard error itself
 
 struct Handle {
@@ -57,10 +69,13 @@ struct Handle {
 bool connectLibrary(int trace) {
     int status = 0;
     ConnectionRecord* record = nullptr;
-    pszOpxDllConnect(&status, &record, trace, nullptr, "Quorin Toolbench", "3.0.07", printLine, fatalLine);
+    pszOpxDllConnect(&status, &record, trace, nullptr, "Quorin Toolbench", "3.0.07", printLine,
+                     fatalLine);
     if (const char* m = pszOpxSetConversion()) {
         std::fprintf(stderr, "opx: %s\n", m);
-        std::fprintf(stderr, "opx: set CODEPAGE_ASCII and CODEPAGE_EBCDIC to a compatible pair (cpconv --list)\n");
+        std::fprintf(
+            stderr,
+            "opx: set CODEPAGE_ASCII and CODEPAGE_EBCDIC to a compatible pair (cpconv --list)\n");
         return false;
     }
     return true;
@@ -94,20 +109,24 @@ int info(const std::string& path, bool asJson) {
     doc["dataSets"] = json::array();
     if (!asJson) {
         std::printf("File:     %s\n", path.c_str());
-        std::printf("Origin:   node %s, user %s, time %s\n", h->originNode, h->originUser, h->originTime);
+        std::printf("Origin:   node %s, user %s, time %s\n", h->originNode, h->originUser,
+                    h->originTime);
     }
     const char* openMessage = h->message;
     for (uint32_t i = 0; i < h->fileCount && h->dataSets != nullptr; ++i) {
         XmitDataSet* ds = &h->dataSets[i];
         if (ds->fileNumber == 0) break; // not reached before the reader stopped
-        json d = {{"number", ds->fileNumber},  {"kind", kindKey(ds->kind)},   {"dsname", ds->dsname},
-                  {"member", ds->member},      {"recfm", ds->recfmLetters},   {"lrecl", ds->lrecl},
+        json d = {{"number", ds->fileNumber},  {"kind", kindKey(ds->kind)},
+                  {"dsname", ds->dsname},      {"member", ds->member},
+                  {"recfm", ds->recfmLetters}, {"lrecl", ds->lrecl},
                   {"blksize", ds->blksize},    {"encrypted", ds->encrypted != 0}};
         long members = -1;
         std::string dirError;
         if (ds->kind == XMIT_KIND_PARTITIONED && openMessage == nullptr) {
-            if (XmitDataSet* loaded = pxhXmitFileLoadDir(h, ds->fileNumber)) members = loaded->entryCount;
-            else dirError = h->message ? h->message : "";
+            if (XmitDataSet* loaded = pxhXmitFileLoadDir(h, ds->fileNumber))
+                members = loaded->entryCount;
+            else
+                dirError = h->message ? h->message : "";
         }
         d["loadLibrary"] = ds->loadLibrary != 0;
         d["members"] = members >= 0 ? json(members) : json(nullptr);
@@ -119,8 +138,10 @@ int info(const std::string& path, bool asJson) {
         if (ds->dsname[0]) std::printf("  Name:          %s\n", ds->dsname);
         if (ds->member[0]) std::printf("  Member:        %s\n", ds->member);
         std::printf("  RECFM:         %s\n", ds->recfmLetters[0] ? ds->recfmLetters : "-");
-        std::printf("  LRECL:         %s\n", ds->lrecl >= 0 ? std::to_string(ds->lrecl).c_str() : "-");
-        std::printf("  BLKSIZE:       %s\n", ds->blksize >= 0 ? std::to_string(ds->blksize).c_str() : "-");
+        std::printf("  LRECL:         %s\n",
+                    ds->lrecl >= 0 ? std::to_string(ds->lrecl).c_str() : "-");
+        std::printf("  BLKSIZE:       %s\n",
+                    ds->blksize >= 0 ? std::to_string(ds->blksize).c_str() : "-");
         std::printf("  Encrypted:     %s\n", ds->encrypted ? "yes" : "no");
         if (ds->kind == XMIT_KIND_PARTITIONED || ds->kind == XMIT_KIND_PDSE) {
             std::printf("  Load library:  %s\n", ds->loadLibrary ? "yes" : "no");
@@ -156,26 +177,31 @@ int list(const std::string& path, unsigned number, bool asJson) {
     }
     if (number == 0) {
         for (uint32_t i = 0; i < h->fileCount; ++i)
-            if (h->dataSets[i].kind == XMIT_KIND_PARTITIONED || h->dataSets[i].kind == XMIT_KIND_PDSE) {
+            if (h->dataSets[i].kind == XMIT_KIND_PARTITIONED ||
+                h->dataSets[i].kind == XMIT_KIND_PDSE) {
                 number = i + 1;
                 break;
             }
         if (number == 0) {
-            std::fprintf(stderr, "opx: %s: no partitioned data set in the file (opx info shows what it holds)\n",
-                         path.c_str());
+            std::fprintf(
+                stderr,
+                "opx: %s: no partitioned data set in the file (opx info shows what it holds)\n",
+                path.c_str());
             return 1;
         }
     }
     XmitDataSet* ds = pxhXmitFileLoadDir(h, number);
     if (ds == nullptr) {
-        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(), h->message ? h->message : "no directory");
+        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(),
+                     h->message ? h->message : "no directory");
         return 1;
     }
     const bool load = ds->loadLibrary != 0;
     json members = json::array();
     if (!asJson) {
-        std::printf(load ? "Member    Alias of  Size    Entry   AMODE  RMODE  AC  ------Attributes-------\n"
-                         : "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n");
+        std::printf(
+            load ? "Member    Alias of  Size    Entry   AMODE  RMODE  AC  ------Attributes-------\n"
+                 : "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n");
     }
     char line[128];
     for (uint32_t i = 0; i < ds->entryCount; ++i) {
@@ -230,7 +256,6 @@ int list(const std::string& path, unsigned number, bool asJson) {
     return 0;
 }
 
-
 // ---- extract ----------------------------------------------------------------------------------
 
 struct ExtractOptions {
@@ -251,15 +276,17 @@ struct ExtractOptions {
 };
 
 bool isNumber(const std::string& s) {
-    return !s.empty() && s.size() <= 9 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() && s.size() <= 9 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool isDirectory(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int lookup(const std::string& value, std::initializer_list<std::pair<const char*, int>> table, const char* what) {
+int lookup(const std::string& value, std::initializer_list<std::pair<const char*, int>> table,
+           const char* what) {
     for (const auto& [name, v] : table)
         if (value == name) return v;
     std::fprintf(stderr, "opx: unknown %s '%s' (see opx extract --help)\n", what, value.c_str());
@@ -274,7 +301,8 @@ char askReplace(const char* file) {
     std::fflush(tty);
     char answer = 'n';
     char buffer[32];
-    if (std::fgets(buffer, sizeof buffer, tty) != nullptr) answer = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
+    if (std::fgets(buffer, sizeof buffer, tty) != nullptr)
+        answer = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
     std::fclose(tty);
     return answer;
 }
@@ -300,14 +328,16 @@ int extract(const ExtractOptions& o) {
         if (number == 0) number = 1;
     }
     if (number > h->fileCount) {
-        std::fprintf(stderr, "opx: %s: data set %u was not transmitted (opx info shows them)\n", o.path.c_str(), number);
+        std::fprintf(stderr, "opx: %s: data set %u was not transmitted (opx info shows them)\n",
+                     o.path.c_str(), number);
         return 12;
     }
     const XmitDataSet& ds = h->dataSets[number - 1];
     const bool partitioned = ds.kind == XMIT_KIND_PARTITIONED;
 
     ExtractBlock req{};
-    std::vector<std::string> members(o.positional.begin() + static_cast<long>(firstMember), o.positional.end());
+    std::vector<std::string> members(o.positional.begin() + static_cast<long>(firstMember),
+                                     o.positional.end());
     std::vector<const char*> names;
     for (const auto& m : members) names.push_back(m.c_str());
     if (!names.empty()) {
@@ -332,16 +362,27 @@ int extract(const ExtractOptions& o) {
         std::error_code ec;
         std::filesystem::create_directories(target.substr(0, slash), ec);
         if (ec) {
-            std::fprintf(stderr, "opx: cannot make the folder %s: %s\n", target.substr(0, slash).c_str(), ec.message().c_str());
+            std::fprintf(stderr, "opx: cannot make the folder %s: %s\n",
+                         target.substr(0, slash).c_str(), ec.message().c_str());
             return 12;
         }
     }
     req.target = target.c_str();
     req.dataSet = number;
-    req.type = lookup(o.type, {{"text", 0}, {"dump", 1}, {"prefix", 2}, {"ibm", 3}, {"convert", 4}, {"delink", 5}, {"relink", 6}},
+    req.type = lookup(o.type,
+                      {{"text", 0},
+                       {"dump", 1},
+                       {"prefix", 2},
+                       {"ibm", 3},
+                       {"convert", 4},
+                       {"delink", 5},
+                       {"relink", 6}},
                       "type");
     req.lineEnd = lookup(o.lineEnd, {{"native", 0}, {"cr", 1}, {"lf", 2}, {"crlf", 3}}, "line end");
-    req.format = lookup(o.format, {{"fixed", 0}, {"bytes", 1}, {"len2", 2}, {"len2i", 3}, {"rdw", 4}, {"variable", 5}}, "format");
+    req.format =
+        lookup(o.format,
+               {{"fixed", 0}, {"bytes", 1}, {"len2", 2}, {"len2i", 3}, {"rdw", 4}, {"variable", 5}},
+               "format");
     if (req.type < 0 || req.lineEnd < 0 || req.format < 0) return 2;
     req.tabWidth = static_cast<uint8_t>(o.tabs);
     req.lrecl = o.lrecl;
@@ -349,14 +390,19 @@ int extract(const ExtractOptions& o) {
     req.padCharacter = 0x40;
     if (!o.pad.empty()) {
         // The pad character is an EBCDIC byte: two hexadecimal digits, or a name.
-        if (o.pad == "blank") req.padCharacter = 0x40;
-        else if (o.pad == "zero") req.padCharacter = 0xF0;
-        else if (o.pad == "null") req.padCharacter = 0x00;
+        if (o.pad == "blank")
+            req.padCharacter = 0x40;
+        else if (o.pad == "zero")
+            req.padCharacter = 0xF0;
+        else if (o.pad == "null")
+            req.padCharacter = 0x00;
         else if (o.pad.size() == 2 && std::isxdigit(static_cast<unsigned char>(o.pad[0])) &&
                  std::isxdigit(static_cast<unsigned char>(o.pad[1])))
             req.padCharacter = static_cast<uint8_t>(std::stoul(o.pad, nullptr, 16));
         else {
-            std::fprintf(stderr, "opx: --pad takes two hexadecimal digits (an EBCDIC byte), blank, zero or null\n");
+            std::fprintf(
+                stderr,
+                "opx: --pad takes two hexadecimal digits (an EBCDIC byte), blank, zero or null\n");
             return 2;
         }
     }
@@ -370,7 +416,8 @@ int extract(const ExtractOptions& o) {
     std::string replace = o.replace;
     if (replace == "ask" && !isatty(STDIN_FILENO)) replace = "never";
     json results = json::array();
-    auto report = [&](const char* what, const std::string& name, const std::string& target2, long records, const char* why) {
+    auto report = [&](const char* what, const std::string& name, const std::string& target2,
+                      long records, const char* why) {
         if (progress) std::fprintf(stderr, "\r\033[K");
         if (o.json) {
             json j = {{"result", what}, {"member", name}, {"file", target2}};
@@ -379,9 +426,13 @@ int extract(const ExtractOptions& o) {
             results.push_back(j);
             return;
         }
-        if (records >= 0) std::printf("%-8s %s (%ld records)\n", what, target2.c_str(), records);
-        else if (why) std::printf("%-8s %s%s%s: %s\n", what, name.c_str(), name.empty() ? "" : " ", target2.c_str(), why);
-        else std::printf("%-8s %s\n", what, target2.c_str());
+        if (records >= 0)
+            std::printf("%-8s %s (%ld records)\n", what, target2.c_str(), records);
+        else if (why)
+            std::printf("%-8s %s%s%s: %s\n", what, name.c_str(), name.empty() ? "" : " ",
+                        target2.c_str(), why);
+        else
+            std::printf("%-8s %s\n", what, target2.c_str());
     };
 
     int result = eXmitFileExtract(EXTRACT_GO, h, &req);
@@ -414,19 +465,22 @@ int extract(const ExtractOptions& o) {
                 const uint32_t before = req.filesCreated + req.filesReplaced;
                 result = eXmitFileExtract(EXTRACT_GO, h, &req);
                 if (req.filesCreated + req.filesReplaced > before)
-                    report(pendingNew ? "created" : "replaced", "", pending, static_cast<long>(req.recordsWritten), nullptr);
+                    report(pendingNew ? "created" : "replaced", "", pending,
+                           static_cast<long>(req.recordsWritten), nullptr);
                 continue;
             }
             break;
         }
         case EXTRACT_RESULT_WRITTEN:
             ++done;
-            report(pendingNew ? "created" : "replaced", req.memberName, pending, static_cast<long>(req.recordsWritten), nullptr);
+            report(pendingNew ? "created" : "replaced", req.memberName, pending,
+                   static_cast<long>(req.recordsWritten), nullptr);
             break;
         case EXTRACT_RESULT_NOT_WRITTEN:
             report("not written", req.memberName, "", -1, req.message ? req.message : "");
             break;
-        default: break;
+        default:
+            break;
         }
         if (function == EXTRACT_STOP) break;
         result = eXmitFileExtract(function, h, &req);
@@ -437,30 +491,39 @@ int extract(const ExtractOptions& o) {
     const std::string fileName = req.fileName ? req.fileName : "";
     eXmitFileExtract(EXTRACT_STOP, h, &req);
     if (o.json) {
-        json doc = {{"file", o.path},       {"dataSet", number},        {"results", results},
-                    {"created", req.filesCreated}, {"replaced", req.filesReplaced}, {"skipped", req.filesSkipped},
-                    {"records", req.recordsWritten}, {"severity", severity}};
+        json doc = {{"file", o.path},
+                    {"dataSet", number},
+                    {"results", results},
+                    {"created", req.filesCreated},
+                    {"replaced", req.filesReplaced},
+                    {"skipped", req.filesSkipped},
+                    {"records", req.recordsWritten},
+                    {"severity", severity}};
         if (!message.empty()) doc["message"] = message;
         std::printf("%s\n", doc.dump(2).c_str());
     } else {
-        std::printf("%u created, %u replaced, %u skipped, %u records\n", req.filesCreated, req.filesReplaced,
-                    req.filesSkipped, req.recordsWritten);
+        std::printf("%u created, %u replaced, %u skipped, %u records\n", req.filesCreated,
+                    req.filesReplaced, req.filesSkipped, req.recordsWritten);
     }
     if (!message.empty())
-        std::fprintf(stderr, "opx: %s%s%s\n", message.c_str(), fileName.empty() ? "" : ": ", fileName.c_str());
+        std::fprintf(stderr, "opx: %s%s%s\n", message.c_str(), fileName.empty() ? "" : ": ",
+                     fileName.c_str());
     return severity;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Reads TSO TRANSMIT files: what they carry, and the members of their partitioned data sets.\n"
-                 "Code pages come from CODEPAGE_ASCII (default 819) and CODEPAGE_EBCDIC (default 1047).",
-                 "opx"};
+    CLI::App app{
+        "Reads TSO TRANSMIT files: what they carry, and the members of their partitioned data "
+        "sets.\n"
+        "Code pages come from CODEPAGE_ASCII (default 819) and CODEPAGE_EBCDIC (default 1047).",
+        "opx"};
     app.require_subcommand(1);
     int trace = 0;
     bool asJson = false;
-    app.add_option("--trace", trace, "trace level of the library: 1 errors, 2 opens, 3 calls, 4 data dumps")
+    app.add_option("--trace", trace,
+                   "trace level of the library: 1 errors, 2 opens, 3 calls, 4 data dumps")
         ->check(CLI::Range(0, 4));
     app.add_flag("--json", asJson, "print JSON instead of text");
 
@@ -471,30 +534,47 @@ int main(int argc, char** argv) {
     infoCmd->add_flag("--json", asJson, "print JSON instead of text");
     CLI::App* listCmd = app.add_subcommand("list", "list the members of a partitioned data set");
     listCmd->add_option("FILE", path, "the transmit file")->required();
-    listCmd->add_option("N", number, "the data set's number (opx info shows them); default: the first partitioned one");
+    listCmd->add_option(
+        "N", number,
+        "the data set's number (opx info shows them); default: the first partitioned one");
     listCmd->add_flag("--json", asJson, "print JSON instead of text");
 
     ExtractOptions x;
-    CLI::App* extractCmd = app.add_subcommand("extract", "write a data set, or the members of a partitioned one, to files");
+    CLI::App* extractCmd = app.add_subcommand(
+        "extract", "write a data set, or the members of a partitioned one, to files");
     extractCmd->add_option("FILE", x.path, "the transmit file")->required();
-    extractCmd->add_option("N_AND_MEMBERS", x.positional,
-                           "[N] [MEMBER...]: the data set's number (default: the first that is not a message) and the "
-                           "members to extract (default: all)");
-    extractCmd->add_option("-o,--output", x.output,
-                           "a file for a sequential data set; for members a pattern with &M (upper-case names) or &m "
-                           "(lower-case), e.g. src/&m.txt; a folder means FOLDER/&M (default: the current folder)");
-    extractCmd->add_option("-t,--type", x.type, "text, dump, prefix, ibm or convert")->capture_default_str();
-    extractCmd->add_option("--line-end", x.lineEnd, "text and dump line ends: native, lf, cr or crlf")->capture_default_str();
-    extractCmd->add_option("--tabs", x.tabs, "text: compress blanks to tabs every 4 or 8 columns")->check(CLI::IsMember({0, 4, 8}));
-    extractCmd->add_flag("--strip", x.strip, "strip trailing blanks (text) or pad characters (records)");
-    extractCmd->add_option("--lrecl", x.lrecl, "output record or line length (default: the data set's)");
+    extractCmd->add_option(
+        "N_AND_MEMBERS", x.positional,
+        "[N] [MEMBER...]: the data set's number (default: the first that is not a message) and the "
+        "members to extract (default: all)");
+    extractCmd->add_option(
+        "-o,--output", x.output,
+        "a file for a sequential data set; for members a pattern with &M (upper-case names) or &m "
+        "(lower-case), e.g. src/&m.txt; a folder means FOLDER/&M (default: the current folder)");
+    extractCmd->add_option("-t,--type", x.type, "text, dump, prefix, ibm or convert")
+        ->capture_default_str();
+    extractCmd
+        ->add_option("--line-end", x.lineEnd, "text and dump line ends: native, lf, cr or crlf")
+        ->capture_default_str();
+    extractCmd->add_option("--tabs", x.tabs, "text: compress blanks to tabs every 4 or 8 columns")
+        ->check(CLI::IsMember({0, 4, 8}));
+    extractCmd->add_flag("--strip", x.strip,
+                         "strip trailing blanks (text) or pad characters (records)");
+    extractCmd->add_option("--lrecl", x.lrecl,
+                           "output record or line length (default: the data set's)");
     extractCmd->add_option("--blksize", x.blksize, "convert: output block size");
-    extractCmd->add_option("--format", x.format, "convert: fixed, bytes, len2, len2i, rdw or variable")->capture_default_str();
-    extractCmd->add_option("--pad", x.pad, "EBCDIC pad character: two hexadecimal digits, blank (40, the default), zero (F0) or null (00)");
-    extractCmd->add_flag("--translate", x.translate, "convert: translate records to the workstation code page");
+    extractCmd
+        ->add_option("--format", x.format, "convert: fixed, bytes, len2, len2i, rdw or variable")
+        ->capture_default_str();
+    extractCmd->add_option("--pad", x.pad,
+                           "EBCDIC pad character: two hexadecimal digits, blank (40, the default), "
+                           "zero (F0) or null (00)");
+    extractCmd->add_flag("--translate", x.translate,
+                         "convert: translate records to the workstation code page");
     extractCmd->add_flag("--blocked", x.blocked, "convert: several variable records to a block");
     extractCmd->add_flag("--spanned", x.spanned, "convert: long variable records in segments");
-    extractCmd->add_flag("--truncate", x.truncate, "cut records longer than the output record length silently");
+    extractCmd->add_flag("--truncate", x.truncate,
+                         "cut records longer than the output record length silently");
     extractCmd->add_option("--replace", x.replace, "existing files: always, never or ask")
         ->check(CLI::IsMember({"always", "never", "ask"}))
         ->capture_default_str();

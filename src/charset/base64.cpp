@@ -46,7 +46,6 @@ const Alphabet* alphabetOf(int which) {
     return which == 0 || which == 1 ? &kAlphabets[which] : nullptr;
 }
 
-
 } // namespace
 
 OPX_EXTERN_C OPX_API int ConvertToBase64(const uint8_t** input, const uint8_t* inEnd,
@@ -57,7 +56,10 @@ OPX_EXTERN_C OPX_API int ConvertToBase64(const uint8_t** input, const uint8_t* i
     uint8_t* q = *output;
     int status = CODEXA_OK;
     while (p < inEnd) {
-        if (outEnd - q < 4) { status = CODEXA_FULL; break; }
+        if (outEnd - q < 4) {
+            status = CODEXA_FULL;
+            break;
+        }
         const size_t n = inEnd - p >= 3 ? 3 : static_cast<size_t>(inEnd - p);
         const uint32_t v = (uint32_t(p[0]) << 16) | (n > 1 ? uint32_t(p[1]) << 8 : 0) |
                            (n > 2 ? uint32_t(p[2]) : 0);
@@ -81,19 +83,31 @@ OPX_EXTERN_C OPX_API int ConvertFromBase64(const uint8_t** input, const uint8_t*
     uint8_t* q = *output;
     int status = CODEXA_OK;
     while (p < inEnd) {
-        if (inEnd - p < 4) { status = CODEXA_INCOMPLETE; break; }
+        if (inEnd - p < 4) {
+            status = CODEXA_INCOMPLETE;
+            break;
+        }
         int v[4];
         int k = 0;
         while (k < 4 && (v[k] = a->decode[p[k]]) >= 0) ++k;
         if (k == 4) {
-            if (outEnd - q < 3) { status = CODEXA_FULL; break; }
+            if (outEnd - q < 3) {
+                status = CODEXA_FULL;
+                break;
+            }
             q[0] = static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4));
             q[1] = static_cast<uint8_t>(((v[1] & 0x0F) << 4) | (v[2] >> 2));
             q[2] = static_cast<uint8_t>(((v[2] & 0x03) << 6) | v[3]);
             q += 3;
         } else if (k == 3) {
-            if ((v[2] & 0x03) != 0 || p[3] != a->pad) { status = CODEXA_INVALID; break; }
-            if (outEnd - q < 2) { status = CODEXA_FULL; break; }
+            if ((v[2] & 0x03) != 0 || p[3] != a->pad) {
+                status = CODEXA_INVALID;
+                break;
+            }
+            if (outEnd - q < 2) {
+                status = CODEXA_FULL;
+                break;
+            }
             q[0] = static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4));
             q[1] = static_cast<uint8_t>(((v[1] & 0x0F) << 4) | (v[2] >> 2));
             q += 2;
@@ -102,7 +116,10 @@ OPX_EXTERN_C OPX_API int ConvertFromBase64(const uint8_t** input, const uint8_t*
                 status = CODEXA_INVALID;
                 break;
             }
-            if (outEnd - q < 1) { status = CODEXA_FULL; break; }
+            if (outEnd - q < 1) {
+                status = CODEXA_FULL;
+                break;
+            }
             q[0] = static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4));
             q += 1;
         } else {

@@ -17,7 +17,9 @@ bool isSingleByte(const Charset* cs) {
 }
 
 // Class bits of a byte's character; an undefined byte (U+FFFD) has none.
-uint16_t classOf(uint16_t ch) { return ch == kUndefined ? 0 : ctypeOf(ch); }
+uint16_t classOf(uint16_t ch) {
+    return ch == kUndefined ? 0 : ctypeOf(ch);
+}
 
 // Fills the from-Unicode table from the to-Unicode table: the substitution byte everywhere,
 // then each defined character's byte, the higher byte winning when two carry one character.
@@ -26,7 +28,8 @@ void rebuildFromUnicode(Charset* cs) {
                 static_cast<size_t>(cs->maxCodePoint) + 1);
     for (unsigned b = 0; b < 256; ++b) {
         uint16_t ch = cs->toUnicode[b];
-        if (ch != kUndefined && ch <= cs->maxCodePoint) cs->fromUnicode[ch] = static_cast<uint8_t>(b);
+        if (ch != kUndefined && ch <= cs->maxCodePoint)
+            cs->fromUnicode[ch] = static_cast<uint8_t>(b);
     }
 }
 
@@ -48,14 +51,25 @@ Charset* buildUnicode(const CodePageEntry* row) {
     cs->ht = 0x09;
     uint32_t flags = CODEXA_EURO_PRESENT;
     switch (row->codePage) {
-    case 1201: flags |= CODEXA_UNIT16; break;
+    case 1201:
+        flags |= CODEXA_UNIT16;
+        break;
     case 1200: // never reached by a lookup: plain UTF-16 loads as 1202
-    case 1202: flags |= CODEXA_UNIT16 | CODEXA_LITTLE_ENDIAN; break;
-    case 1208: flags |= CODEXA_UTF8; break;
-    case 1233: flags |= CODEXA_UNIT32; break;
+    case 1202:
+        flags |= CODEXA_UNIT16 | CODEXA_LITTLE_ENDIAN;
+        break;
+    case 1208:
+        flags |= CODEXA_UTF8;
+        break;
+    case 1233:
+        flags |= CODEXA_UNIT32;
+        break;
     case 1232: // never reached, as 1200
-    case 1234: flags |= CODEXA_UNIT32 | CODEXA_LITTLE_ENDIAN; break;
-    default: break;
+    case 1234:
+        flags |= CODEXA_UNIT32 | CODEXA_LITTLE_ENDIAN;
+        break;
+    default:
+        break;
     }
     cs->flags = flags;
     return cs;
@@ -161,7 +175,9 @@ OPX_EXTERN_C OPX_API Charset* pCharsetLoad(uint32_t codePage, uint32_t variant) 
     return build(findByNumber(codePage, variant));
 }
 
-OPX_EXTERN_C OPX_API Charset* pCharsetLoadCCSID(uint32_t ccsid) { return build(findByCcsid(ccsid)); }
+OPX_EXTERN_C OPX_API Charset* pCharsetLoadCCSID(uint32_t ccsid) {
+    return build(findByCcsid(ccsid));
+}
 
 // Callers must not pass an object that was already freed: the check of the row reference is
 // only a best effort against a double free by the same caller, since the block is gone.
@@ -194,8 +210,7 @@ OPX_EXTERN_C OPX_API void vCharsetDisableEuro(Charset* cs) {
     const uint16_t ch = maskedChar(*cs->row, p);
     cs->toUnicode[p] = ch;
     cs->classBits[p] = classOf(ch);
-    if (ch != kUndefined && ch <= cs->maxCodePoint)
-        cs->fromUnicode[ch] = static_cast<uint8_t>(p);
+    if (ch != kUndefined && ch <= cs->maxCodePoint) cs->fromUnicode[ch] = static_cast<uint8_t>(p);
     cs->fromUnicode[kEuro] = static_cast<uint8_t>(cs->substitution);
     cs->flags &= ~static_cast<uint32_t>(CODEXA_EURO_PRESENT);
 }

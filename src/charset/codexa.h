@@ -35,34 +35,34 @@ enum {
     CODEXA_EURO_PRESENT = 0x01,    /* the euro sign stands at the euro position */
     CODEXA_EURO_SWITCHABLE = 0x02, /* the euro sign can be switched in at the euro position */
     CODEXA_UTF8 = 0x04,
-    CODEXA_UNIT16 = 0x08,          /* 16-bit code units */
-    CODEXA_UNIT32 = 0x10,          /* 32-bit code units */
-    CODEXA_LITTLE_ENDIAN = 0x20    /* little-endian code units */
+    CODEXA_UNIT16 = 0x08,       /* 16-bit code units */
+    CODEXA_UNIT32 = 0x10,       /* 32-bit code units */
+    CODEXA_LITTLE_ENDIAN = 0x20 /* little-endian code units */
 };
 
 /* A character set: one heap block, this header followed by its six tables. For a Unicode
  * encoding form the header stands alone and the six table references are null. */
 typedef struct Charset {
-    uint16_t* toUnicode;        /* 256 entries; U+FFFD marks an undefined byte */
-    uint16_t* classBits;        /* 256 entries of Unicode class bits (see uUnicodeCtype) */
-    uint16_t* numeric;          /* 256 numeric values */
-    uint8_t* upper;             /* 256: byte of the upper-case counterpart, else the byte */
-    uint8_t* lower;             /* 256: byte of the lower-case counterpart, else the byte */
-    uint8_t* fromUnicode;       /* maxCodePoint + 1 entries; the substitution byte where none */
-    const char* name;           /* the row's name */
-    const CodePageEntry* row;   /* the row the object was built from; cleared when freed */
-    uint32_t maxCodePoint;      /* largest index of fromUnicode; 0x10FFFF for Unicode forms */
-    uint32_t kind;              /* CODEXA_KIND_* */
-    uint32_t flags;             /* CODEXA_* flag bits */
+    uint16_t* toUnicode;      /* 256 entries; U+FFFD marks an undefined byte */
+    uint16_t* classBits;      /* 256 entries of Unicode class bits (see uUnicodeCtype) */
+    uint16_t* numeric;        /* 256 numeric values */
+    uint8_t* upper;           /* 256: byte of the upper-case counterpart, else the byte */
+    uint8_t* lower;           /* 256: byte of the lower-case counterpart, else the byte */
+    uint8_t* fromUnicode;     /* maxCodePoint + 1 entries; the substitution byte where none */
+    const char* name;         /* the row's name */
+    const CodePageEntry* row; /* the row the object was built from; cleared when freed */
+    uint32_t maxCodePoint;    /* largest index of fromUnicode; 0x10FFFF for Unicode forms */
+    uint32_t kind;            /* CODEXA_KIND_* */
+    uint32_t flags;           /* CODEXA_* flag bits */
     uint16_t codePage;
     uint16_t variant;
     uint16_t ccsid;
-    uint16_t euroPosition;      /* set only when the row has one; 0x20AC for Unicode forms */
-    uint16_t substitution;      /* substitution byte; U+FFFD for Unicode forms */
-    uint8_t cr;                 /* carriage return byte */
-    uint8_t lf;                 /* line feed byte; 0 = none */
-    uint8_t nl;                 /* next-line byte; 0 = none */
-    uint8_t ht;                 /* horizontal tab byte; 0 = none */
+    uint16_t euroPosition; /* set only when the row has one; 0x20AC for Unicode forms */
+    uint16_t substitution; /* substitution byte; U+FFFD for Unicode forms */
+    uint8_t cr;            /* carriage return byte */
+    uint8_t lf;            /* line feed byte; 0 = none */
+    uint8_t nl;            /* next-line byte; 0 = none */
+    uint8_t ht;            /* horizontal tab byte; 0 = none */
 } Charset;
 
 /* The code pages chosen by the environment: ASCII, EBCDIC, terminal, report. Preset each field

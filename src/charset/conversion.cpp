@@ -33,8 +33,9 @@ const uint16_t kEquivalenceGroups[15][5] = {
     {0x03C9, 0x2375, 0},                 // omega, APL omega
 };
 
-bool isUnicode(const Charset* cs) { return cs->kind == CODEXA_KIND_UNICODE; }
-
+bool isUnicode(const Charset* cs) {
+    return cs->kind == CODEXA_KIND_UNICODE;
+}
 
 // True when the target has exactly this character: within its table, and the byte it maps
 // to maps back to it.
@@ -68,20 +69,31 @@ struct LineEnd {
 // The line end that a newline mode writes on an output character set.
 LineEnd lineEndFor(int mode, const Charset* out) {
     if (mode >= 8) {
-        if (isUnicode(out)) mode = 4;
-        else if (mode >= 9 && out->codePage == 8859) mode = 4;
-        else if (out->kind == CODEXA_KIND_ASCII) mode = 5;
-        else mode = 2;
+        if (isUnicode(out))
+            mode = 4;
+        else if (mode >= 9 && out->codePage == 8859)
+            mode = 4;
+        else if (out->kind == CODEXA_KIND_ASCII)
+            mode = 5;
+        else
+            mode = 2;
     }
     const bool hasNl = out->nl != 0;
     switch (mode) {
-    case 2: return hasNl ? LineEnd{{kNL, kNL}, 1} : LineEnd{{kLF, kLF}, 1};
-    case 3: return {{kCR, kCR}, 1};
-    case 4: return {{kLF, kLF}, 1};
-    case 5: return {{kCR, kLF}, 2};
-    case 6: return {{kLF, kCR}, 2};
-    case 7: return hasNl ? LineEnd{{kCR, kNL}, 2} : LineEnd{{kCR, kLF}, 2};
-    default: return {{kCR, kCR}, 0}; // 0, 1 and negative modes: no conversion
+    case 2:
+        return hasNl ? LineEnd{{kNL, kNL}, 1} : LineEnd{{kLF, kLF}, 1};
+    case 3:
+        return {{kCR, kCR}, 1};
+    case 4:
+        return {{kLF, kLF}, 1};
+    case 5:
+        return {{kCR, kLF}, 2};
+    case 6:
+        return {{kLF, kCR}, 2};
+    case 7:
+        return hasNl ? LineEnd{{kCR, kNL}, 2} : LineEnd{{kCR, kLF}, 2};
+    default:
+        return {{kCR, kCR}, 0}; // 0, 1 and negative modes: no conversion
     }
 }
 
@@ -89,7 +101,9 @@ uint8_t lineByte(const Charset* cs, LineChar c) {
     return c == kCR ? cs->cr : c == kLF ? cs->lf : cs->nl;
 }
 
-uint32_t lineCodePoint(LineChar c) { return c == kCR ? 0x0D : c == kLF ? 0x0A : 0x85; }
+uint32_t lineCodePoint(LineChar c) {
+    return c == kCR ? 0x0D : c == kLF ? 0x0A : 0x85;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Single-byte pair.
@@ -117,12 +131,18 @@ int convertTable(const uint8_t** input, const uint8_t* inEnd, uint8_t** output, 
         const uint8_t b = *p;
         const bool isLineEnd = b == cr || (lf != 0 && b == lf) || (nl != 0 && b == nl);
         if (!isLineEnd) {
-            if (q == outEnd) { status = CODEXA_FULL; break; }
+            if (q == outEnd) {
+                status = CODEXA_FULL;
+                break;
+            }
             *q++ = table[b];
             ++p;
             continue;
         }
-        if (outEnd - q < le.count) { status = CODEXA_FULL; break; }
+        if (outEnd - q < le.count) {
+            status = CODEXA_FULL;
+            break;
+        }
         *q++ = endBytes[0];
         if (le.count == 2) *q++ = endBytes[1];
         ++p;
@@ -152,11 +172,13 @@ Form formOf(const Charset* cs) {
 }
 
 inline uint32_t load16(const uint8_t* p, bool le) {
-    return le ? static_cast<uint32_t>(p[0] | (p[1] << 8)) : static_cast<uint32_t>((p[0] << 8) | p[1]);
+    return le ? static_cast<uint32_t>(p[0] | (p[1] << 8))
+              : static_cast<uint32_t>((p[0] << 8) | p[1]);
 }
 inline uint32_t load32(const uint8_t* p, bool le) {
     return le ? (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24)
-              : (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]));
+              : (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 |
+                 uint32_t(p[3]));
 }
 
 // Decodes one character at p (at least one code unit is available). Returns a status: OK with
@@ -177,10 +199,17 @@ inline int decode(const uint8_t* p, const uint8_t* end, const Charset* cs, uint3
         }
         size_t n;
         uint32_t v;
-        if (b >= 0xC2 && b <= 0xDF) { n = 2; v = b & 0x1F; }
-        else if (b >= 0xE0 && b <= 0xEF) { n = 3; v = b & 0x0F; }
-        else if (b >= 0xF0 && b <= 0xF4) { n = 4; v = b & 0x07; }
-        else return CODEXA_INVALID;
+        if (b >= 0xC2 && b <= 0xDF) {
+            n = 2;
+            v = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            n = 3;
+            v = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 4;
+            v = b & 0x07;
+        } else
+            return CODEXA_INVALID;
         // Continuation bytes are checked as far as they go before an incomplete end is reported,
         // so that a sequence broken inside the input is invalid, not incomplete.
         const size_t have = static_cast<size_t>(end - p);
@@ -223,15 +252,24 @@ template <Form F> constexpr size_t unitSize() {
 
 // Bytes needed to encode a code point.
 template <Form F> inline size_t encodedSize(uint32_t cp) {
-    if constexpr (F == kSingle) return 1;
-    else if constexpr (F == kUtf8) return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-    else if constexpr (F == kUtf16le || F == kUtf16be) return cp < 0x10000 ? 2 : 4;
-    else return 4;
+    if constexpr (F == kSingle)
+        return 1;
+    else if constexpr (F == kUtf8)
+        return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    else if constexpr (F == kUtf16le || F == kUtf16be)
+        return cp < 0x10000 ? 2 : 4;
+    else
+        return 4;
 }
 
 inline void store16(uint8_t* q, uint32_t u, bool le) {
-    if (le) { q[0] = uint8_t(u); q[1] = uint8_t(u >> 8); }
-    else { q[0] = uint8_t(u >> 8); q[1] = uint8_t(u); }
+    if (le) {
+        q[0] = uint8_t(u);
+        q[1] = uint8_t(u >> 8);
+    } else {
+        q[0] = uint8_t(u >> 8);
+        q[1] = uint8_t(u);
+    }
 }
 
 // Writes a code point; the caller has checked that encodedSize bytes fit.
@@ -240,7 +278,10 @@ template <Form F> inline uint8_t* encode(uint8_t* q, uint32_t cp, const Charset*
         *q = cp <= cs->maxCodePoint ? cs->fromUnicode[cp] : static_cast<uint8_t>(cs->substitution);
         return q + 1;
     } else if constexpr (F == kUtf8) {
-        if (cp < 0x80) { *q = uint8_t(cp); return q + 1; }
+        if (cp < 0x80) {
+            *q = uint8_t(cp);
+            return q + 1;
+        }
         if (cp < 0x800) {
             q[0] = uint8_t(0xC0 | (cp >> 6));
             q[1] = uint8_t(0x80 | (cp & 0x3F));
@@ -259,16 +300,25 @@ template <Form F> inline uint8_t* encode(uint8_t* q, uint32_t cp, const Charset*
         return q + 4;
     } else if constexpr (F == kUtf16le || F == kUtf16be) {
         constexpr bool le = F == kUtf16le;
-        if (cp < 0x10000) { store16(q, cp, le); return q + 2; }
+        if (cp < 0x10000) {
+            store16(q, cp, le);
+            return q + 2;
+        }
         const uint32_t v = cp - 0x10000;
         store16(q, 0xD800 + (v >> 10), le);
         store16(q + 2, 0xDC00 + (v & 0x3FF), le);
         return q + 4;
     } else {
         if (F == kUtf32le) {
-            q[0] = uint8_t(cp); q[1] = uint8_t(cp >> 8); q[2] = uint8_t(cp >> 16); q[3] = uint8_t(cp >> 24);
+            q[0] = uint8_t(cp);
+            q[1] = uint8_t(cp >> 8);
+            q[2] = uint8_t(cp >> 16);
+            q[3] = uint8_t(cp >> 24);
         } else {
-            q[0] = uint8_t(cp >> 24); q[1] = uint8_t(cp >> 16); q[2] = uint8_t(cp >> 8); q[3] = uint8_t(cp);
+            q[0] = uint8_t(cp >> 24);
+            q[1] = uint8_t(cp >> 16);
+            q[2] = uint8_t(cp >> 8);
+            q[3] = uint8_t(cp);
         }
         return q + 4;
     }
@@ -282,10 +332,13 @@ template <Form Out> inline size_t lineEndSize(const LineEnd& le) {
     return n;
 }
 
-template <Form Out> inline uint8_t* writeLineEnd(uint8_t* q, const LineEnd& le, const Charset* out) {
+template <Form Out>
+inline uint8_t* writeLineEnd(uint8_t* q, const LineEnd& le, const Charset* out) {
     for (int i = 0; i < le.count; ++i) {
-        if constexpr (Out == kSingle) *q++ = lineByte(out, le.chars[i]);
-        else q = encode<Out>(q, lineCodePoint(le.chars[i]), out);
+        if constexpr (Out == kSingle)
+            *q++ = lineByte(out, le.chars[i]);
+        else
+            q = encode<Out>(q, lineCodePoint(le.chars[i]), out);
     }
     return q;
 }
@@ -319,8 +372,14 @@ int convertUnicode(const uint8_t** input, const uint8_t* inEnd, uint8_t** output
         uint32_t cp;
         size_t len;
         int d = decode<In>(p, inEnd, in, cp, len);
-        if (d != CODEXA_OK) { status = d; break; }
-        if (static_cast<size_t>(outEnd - q) < outUnit) { status = CODEXA_FULL; break; }
+        if (d != CODEXA_OK) {
+            status = d;
+            break;
+        }
+        if (static_cast<size_t>(outEnd - q) < outUnit) {
+            status = CODEXA_FULL;
+            break;
+        }
 
         if (le.count != 0 && (cp == 0x0A || cp == 0x0D || cp == 0x85 || cp == 0x2028)) {
             size_t total = len;
@@ -329,15 +388,22 @@ int convertUnicode(const uint8_t** input, const uint8_t* inEnd, uint8_t** output
                 size_t nextLen;
                 if (static_cast<size_t>(inEnd - (p + len)) >= inUnit &&
                     decode<In>(p + len, inEnd, in, next, nextLen) == CODEXA_OK &&
-                    ((cp == 0x0D && (next == 0x0A || next == 0x85)) || (cp == 0x0A && next == 0x0D)))
+                    ((cp == 0x0D && (next == 0x0A || next == 0x85)) ||
+                     (cp == 0x0A && next == 0x0D)))
                     total += nextLen;
             }
-            if (static_cast<size_t>(outEnd - q) < lineEndSize<Out>(le)) { status = CODEXA_FULL; break; }
+            if (static_cast<size_t>(outEnd - q) < lineEndSize<Out>(le)) {
+                status = CODEXA_FULL;
+                break;
+            }
             q = writeLineEnd<Out>(q, le, out);
             p += total;
             continue;
         }
-        if (static_cast<size_t>(outEnd - q) < encodedSize<Out>(cp)) { status = CODEXA_FULL; break; }
+        if (static_cast<size_t>(outEnd - q) < encodedSize<Out>(cp)) {
+            status = CODEXA_FULL;
+            break;
+        }
         q = encode<Out>(q, cp, out);
         p += len;
     }
@@ -351,24 +417,36 @@ using UnicodeConverter = int (*)(const uint8_t**, const uint8_t*, uint8_t**, uin
 
 template <Form In> UnicodeConverter pickOutput(Form out) {
     switch (out) {
-    case kSingle: return convertUnicode<In, kSingle>;
-    case kUtf8: return convertUnicode<In, kUtf8>;
-    case kUtf16le: return convertUnicode<In, kUtf16le>;
-    case kUtf16be: return convertUnicode<In, kUtf16be>;
-    case kUtf32le: return convertUnicode<In, kUtf32le>;
-    case kUtf32be: return convertUnicode<In, kUtf32be>;
+    case kSingle:
+        return convertUnicode<In, kSingle>;
+    case kUtf8:
+        return convertUnicode<In, kUtf8>;
+    case kUtf16le:
+        return convertUnicode<In, kUtf16le>;
+    case kUtf16be:
+        return convertUnicode<In, kUtf16be>;
+    case kUtf32le:
+        return convertUnicode<In, kUtf32le>;
+    case kUtf32be:
+        return convertUnicode<In, kUtf32be>;
     }
     return nullptr;
 }
 
 UnicodeConverter pick(Form in, Form out) {
     switch (in) {
-    case kSingle: return pickOutput<kSingle>(out);
-    case kUtf8: return pickOutput<kUtf8>(out);
-    case kUtf16le: return pickOutput<kUtf16le>(out);
-    case kUtf16be: return pickOutput<kUtf16be>(out);
-    case kUtf32le: return pickOutput<kUtf32le>(out);
-    case kUtf32be: return pickOutput<kUtf32be>(out);
+    case kSingle:
+        return pickOutput<kSingle>(out);
+    case kUtf8:
+        return pickOutput<kUtf8>(out);
+    case kUtf16le:
+        return pickOutput<kUtf16le>(out);
+    case kUtf16be:
+        return pickOutput<kUtf16be>(out);
+    case kUtf32le:
+        return pickOutput<kUtf32le>(out);
+    case kUtf32be:
+        return pickOutput<kUtf32be>(out);
     }
     return nullptr;
 }
@@ -460,7 +538,8 @@ OPX_EXTERN_C OPX_API int eConvert(const uint8_t** input, const uint8_t* inputEnd
     // A single-byte side without a carriage return (a 3270-masked page) has no line ends to
     // write, so line ends then convert like other characters.
     LineEnd le{{kCR, kCR}, 0};
-    const bool singleWithoutCr = (!isUnicode(in) && in->cr == 0) || (!isUnicode(out) && out->cr == 0);
+    const bool singleWithoutCr =
+        (!isUnicode(in) && in->cr == 0) || (!isUnicode(out) && out->cr == 0);
     if (!singleWithoutCr) le = lineEndFor(newlineMode, out);
     UnicodeConverter fn = pick(formOf(in), formOf(out));
     return fn(input, inputEnd, output, outputEnd, in, out, le);

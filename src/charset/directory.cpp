@@ -17,9 +17,15 @@ uint32_t preferLittleEndian(uint32_t number) {
 }
 } // namespace
 
-const CodePageEntry* directoryBegin() { return kDirectory; }
-const CodePageEntry* directoryEnd() { return kDirectory + sizeof kDirectory / sizeof kDirectory[0]; }
-size_t directorySize() { return sizeof kDirectory / sizeof kDirectory[0]; }
+const CodePageEntry* directoryBegin() {
+    return kDirectory;
+}
+const CodePageEntry* directoryEnd() {
+    return kDirectory + sizeof kDirectory / sizeof kDirectory[0];
+}
+size_t directorySize() {
+    return sizeof kDirectory / sizeof kDirectory[0];
+}
 
 const CodePageEntry* findByNumber(uint32_t codePage, uint32_t variant) {
     if (codePage == 0) return nullptr;

@@ -5,13 +5,13 @@
 #include <cstdint>
 
 struct CodePageEntry {
-    uint16_t codePage;        // 8859 for every ISO 8859 part
-    uint16_t variant;         // 0 base row; EBCDIC: the GCSGID; 8859: the part number
-    uint16_t ccsid;           // 0 = none
-    uint16_t euroPosition;    // 0 = none; 0x20AC for the Unicode rows
-    uint32_t kind;            // CODEXA_KIND_*
+    uint16_t codePage;         // 8859 for every ISO 8859 part
+    uint16_t variant;          // 0 base row; EBCDIC: the GCSGID; 8859: the part number
+    uint16_t ccsid;            // 0 = none
+    uint16_t euroPosition;     // 0 = none; 0x20AC for the Unicode rows
+    uint32_t kind;             // CODEXA_KIND_*
     const uint16_t* toUnicode; // 256 entries shared by the rows of one code page; null: Unicode
-    const uint8_t* mask;      // optional: nonzero marks a byte this variant leaves undefined
+    const uint8_t* mask;       // optional: nonzero marks a byte this variant leaves undefined
     const char* name;
 };
 

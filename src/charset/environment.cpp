@@ -36,10 +36,16 @@ uint32_t choose(const char* variable, uint32_t preset, uint32_t fallback, bool (
     return preset != 0 ? preset : fallback;
 }
 
-bool isAscii(int kind) { return kind == CODEXA_KIND_ASCII; }
-bool isEbcdic(int kind) { return kind == CODEXA_KIND_EBCDIC; }
+bool isAscii(int kind) {
+    return kind == CODEXA_KIND_ASCII;
+}
+bool isEbcdic(int kind) {
+    return kind == CODEXA_KIND_EBCDIC;
+}
 // Any kind listed for reports: Unicode, ASCII or EBCDIC (the "other" pages 310 and 351 are not).
-bool isReportKind(int kind) { return kind >= CODEXA_KIND_UNICODE && kind <= CODEXA_KIND_EBCDIC; }
+bool isReportKind(int kind) {
+    return kind >= CODEXA_KIND_UNICODE && kind <= CODEXA_KIND_EBCDIC;
+}
 
 } // namespace
 

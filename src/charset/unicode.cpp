@@ -10,8 +10,12 @@ namespace {
 #include "tables/unicode.inc"
 } // namespace
 
-uint16_t ctypeOf(uint16_t cp) { return kCtypePages[kCtypeIndex[cp >> 8]][cp & 0xFF]; }
-uint16_t numberOf(uint16_t cp) { return kNumberPages[kNumberIndex[cp >> 8]][cp & 0xFF]; }
+uint16_t ctypeOf(uint16_t cp) {
+    return kCtypePages[kCtypeIndex[cp >> 8]][cp & 0xFF];
+}
+uint16_t numberOf(uint16_t cp) {
+    return kNumberPages[kNumberIndex[cp >> 8]][cp & 0xFF];
+}
 
 // The case tables hold 0 for a code point that maps to itself.
 uint16_t upperOf(uint16_t cp) {

@@ -21,7 +21,9 @@ namespace opx {
 
 namespace {
 
-bool line(OutputFile& out, const std::string& text) { return out.text(text.data(), text.size()); }
+bool line(OutputFile& out, const std::string& text) {
+    return out.text(text.data(), text.size());
+}
 
 template <class... Args> std::string format(const char* f, Args... args) {
     char buffer[512];
@@ -68,7 +70,8 @@ std::string dumpLine(const uint8_t* data, size_t count, unsigned width, uint32_t
 bool dumpLines(OutputFile& out, const uint8_t* data, size_t length, unsigned width, uint32_t base) {
     for (size_t at = 0; at < length; at += width) {
         const size_t count = length - at < width ? length - at : width;
-        if (!line(out, dumpLine(data + at, count, width, static_cast<uint32_t>(base + at)))) return false;
+        if (!line(out, dumpLine(data + at, count, width, static_cast<uint32_t>(base + at))))
+            return false;
     }
     return true;
 }
@@ -84,8 +87,10 @@ bool dumpDirectoryEntry(OutputFile& out, const uint8_t* entry, unsigned width) {
            dumpLines(out, entry, length, width, 0);
 }
 
-bool dumpRecord(OutputFile& out, unsigned long number, const uint8_t* data, uint32_t length, unsigned width) {
-    return line(out, "") && line(out, format("Record %lu  length %u", number, static_cast<unsigned>(length))) &&
+bool dumpRecord(OutputFile& out, unsigned long number, const uint8_t* data, uint32_t length,
+                unsigned width) {
+    return line(out, "") &&
+           line(out, format("Record %lu  length %u", number, static_cast<unsigned>(length))) &&
            dumpLines(out, data, length, width, 0);
 }
 
@@ -96,22 +101,30 @@ const char* typeName(uint8_t type) {
     case loadmod::kSD:
     case loadmod::kPC:
     case loadmod::kSD2:
-    case loadmod::kPC2: return "CSECT";
-    case loadmod::kER: return "EXTRN";
-    case loadmod::kLR: return "ENTRY";
+    case loadmod::kPC2:
+        return "CSECT";
+    case loadmod::kER:
+        return "EXTRN";
+    case loadmod::kLR:
+        return "ENTRY";
     case loadmod::kCM:
-    case loadmod::kCM2: return "COM";
-    case loadmod::kPR: return "DXD";
-    case loadmod::kWX: return "WXTRN";
-    default: return "?";
+    case loadmod::kCM2:
+        return "COM";
+    case loadmod::kPR:
+        return "DXD";
+    case loadmod::kWX:
+        return "WXTRN";
+    default:
+        return "?";
     }
 }
 
 // One relocation item: pointer, flags and address, then the kind of constant and its target.
 std::string relocationLine(const LoadModuleImage& image, const RelocationItem& item) {
     const uint8_t f = item.flags;
-    std::string l = format("    %.2X%.2X %.2X %.2X%.2X%.2X  ", item.relocationPointer >> 8, item.relocationPointer & 0xFF, f,
-                           (item.address >> 16) & 0xFF, (item.address >> 8) & 0xFF, item.address & 0xFF);
+    std::string l = format("    %.2X%.2X %.2X %.2X%.2X%.2X  ", item.relocationPointer >> 8,
+                           item.relocationPointer & 0xFF, f, (item.address >> 16) & 0xFF,
+                           (item.address >> 8) & 0xFF, item.address & 0xFF);
     if (loadmod::isCxd(f, item.relocationPointer)) return l + "CXD";
     if ((f & 0x74) == 0x70) {
         l += (f & 0x08) ? "RI4" : "RI2";
@@ -126,8 +139,10 @@ std::string relocationLine(const LoadModuleImage& image, const RelocationItem& i
     if (f & loadmod::kRldNegative) l.push_back('-');
     const CesdEntry* target = image.find(item.relocationPointer);
     // A pointer that names no entry cannot come through the reader; "unnamed" covers it anyway.
-    if (target != nullptr && target->bytes[0] > 0x40) l += translatedName(target->bytes);
-    else l += "unnamed";
+    if (target != nullptr && target->bytes[0] > 0x40)
+        l += translatedName(target->bytes);
+    else
+        l += "unnamed";
     l.push_back(')');
     if (f & loadmod::kRldUnresolved) l += "  [unresolved]";
     return l;
@@ -135,8 +150,8 @@ std::string relocationLine(const LoadModuleImage& image, const RelocationItem& i
 
 } // namespace
 
-bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, const uint8_t* entry,
-                    const LoadModuleImage& image) {
+bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member,
+                    const uint8_t* entry, const LoadModuleImage& image) {
     const DirectoryEntryInfo& info = image.info;
     if (!dumpHeader(out, ds, member) || !line(out, "") || !line(out, "Directory Entry:") ||
         !dumpLines(out, entry, entryLength(entry), 32, 0))
@@ -150,9 +165,12 @@ bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, 
     a += (info.flags & DE_RMODE_ANY) ? "ANY)" : "24)";
     static const char* const kAmode[4] = {nullptr, ",AMODE(64)", ",AMODE(31)", ",AMODE(ANY)"};
     if (const char* m = kAmode[(info.flags & DE_AMODE_MASK) >> 10]) a += m;
-    if (info.flags & DE_REFR) a += ",REUS(REFR)";
-    else if (info.flags & DE_RENT) a += ",REUS(RENT)";
-    else if (info.flags & DE_REUS) a += ",REUS(SERIAL)";
+    if (info.flags & DE_REFR)
+        a += ",REUS(REFR)";
+    else if (info.flags & DE_RENT)
+        a += ",REUS(RENT)";
+    else if (info.flags & DE_REUS)
+        a += ",REUS(SERIAL)";
     if (info.flags & DE_TEST) a += ",TEST";
     if (info.flags & DE_ONLY) a += ",OL";
     if (info.flags & DE_OVLY) a += ",OVLY";
@@ -160,7 +178,8 @@ bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, 
     if (info.flags & DE_NOT_EXECUTABLE) a += ",NX";
     if (info.flags & DE_PAGE_ALIGNED) a += ",ALIGN4K";
     if (info.flags & DE_APF) a += format(",AC(%u)", static_cast<unsigned>(info.flags & 0xFF));
-    if (info.flags & DE_SSI) a += format(",SSI(%.2X%.2X%.2X%.2X)", info.ssi[0], info.ssi[1], info.ssi[2], info.ssi[3]);
+    if (info.flags & DE_SSI)
+        a += format(",SSI(%.2X%.2X%.2X%.2X)", info.ssi[0], info.ssi[1], info.ssi[2], info.ssi[3]);
     if (!line(out, a)) return false;
 
     for (const AliasEntry& alias : image.aliases) {
@@ -169,8 +188,8 @@ bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, 
         l += format(" entry point: %.6X", static_cast<unsigned>(alias.entryPoint));
         if (!line(out, l)) return false;
     }
-    if (image.linkEditLength > 0 &&
-        (!line(out, "Link Edit IDR Data:") || !dumpLines(out, image.linkEdit, image.linkEditLength, 32, 0)))
+    if (image.linkEditLength > 0 && (!line(out, "Link Edit IDR Data:") ||
+                                     !dumpLines(out, image.linkEdit, image.linkEditLength, 32, 0)))
         return false;
     if (info.flags & DE_SCTR) {
         const uint8_t* scatter = image.scatter.data();
@@ -188,9 +207,11 @@ bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, 
     for (const CesdEntry& e : image.cesd) {
         const uint8_t type = e.type();
         if (type == loadmod::kLR) continue;
-        std::string head = format("CESD %.4hX  %s ", static_cast<unsigned short>(e.esdid), typeName(type));
+        std::string head =
+            format("CESD %.4hX  %s ", static_cast<unsigned short>(e.esdid), typeName(type));
         head += e.bytes[0] < 0x41 ? std::string("(unnamed)") : translatedName(e.bytes);
-        if (type == loadmod::kER && (e.bytes[loadmod::kEntryErFlags] & loadmod::kNeverCall) == loadmod::kNeverCall)
+        if (type == loadmod::kER &&
+            (e.bytes[loadmod::kEntryErFlags] & loadmod::kNeverCall) == loadmod::kNeverCall)
             head += " [never call]";
         if (!line(out, "") || !line(out, head)) return false;
         const bool section = loadmod::isSection(type);
@@ -203,7 +224,8 @@ bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, 
                               static_cast<unsigned long>(e.length))))
             return false;
         if (type == loadmod::kPR) {
-            if (!line(out, format("    Align:   %u", static_cast<unsigned>(e.sectionFlags()) + 1))) return false;
+            if (!line(out, format("    Align:   %u", static_cast<unsigned>(e.sectionFlags()) + 1)))
+                return false;
             continue;
         }
         const uint8_t flags = e.sectionFlags();
@@ -211,27 +233,34 @@ bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, 
         if (!(flags & 0x20) && (flags & 0x04) && !line(out, "    RMODE:   ANY")) return false;
         if (flags & 0x10) {
             static const char* const kModes[4] = {nullptr, "24", "31", "ANY"};
-            if (const char* m = kModes[flags & 0x03]; m && !line(out, std::string("    AMODE:   ") + m)) return false;
+            if (const char* m = kModes[flags & 0x03];
+                m && !line(out, std::string("    AMODE:   ") + m))
+                return false;
         }
         if (e.identifyLength > 0) {
             std::string id;
             const uint8_t* e2a = rt::ebcdicToAscii();
-            for (unsigned i = 0; i < e.identifyLength; ++i) id.push_back(static_cast<char>(e2a[e.identify[i]]));
+            for (unsigned i = 0; i < e.identifyLength; ++i)
+                id.push_back(static_cast<char>(e2a[e.identify[i]]));
             if (!line(out, "    IDENTIFY('" + id + "')")) return false;
         }
         if (e.translatorCount > 0 &&
             (!line(out, "    Translator IDR Data:") ||
-             !dumpLines(out, &e.translator[0][0], static_cast<size_t>(e.translatorCount) * 15, 32, 0)))
+             !dumpLines(out, &e.translator[0][0], static_cast<size_t>(e.translatorCount) * 15, 32,
+                        0)))
             return false;
         for (const CesdEntry& lr : image.cesd) {
             if (lr.type() != loadmod::kLR || lr.owner != e.esdid) continue;
-            if (!line(out, format("    %.4hX ENTRY %s  %.6lX", static_cast<unsigned short>(lr.esdid),
-                                  translatedName(lr.bytes).c_str(), static_cast<unsigned long>(lr.address))))
+            if (!line(out,
+                      format("    %.4hX ENTRY %s  %.6lX", static_cast<unsigned short>(lr.esdid),
+                             translatedName(lr.bytes).c_str(),
+                             static_cast<unsigned long>(lr.address))))
                 return false;
         }
         // The section's text, within the image (the reader checked that it fits).
         if (e.length > 0 && e.address + static_cast<uint64_t>(e.length) <= image.text.size()) {
-            if (!line(out, "    Data:") || !dumpLines(out, image.text.data() + e.address, e.length, 32, e.address))
+            if (!line(out, "    Data:") ||
+                !dumpLines(out, image.text.data() + e.address, e.length, 32, e.address))
                 return false;
         }
         if (!e.relocation.empty()) {

@@ -20,10 +20,11 @@ std::string dumpLine(const uint8_t* data, size_t count, unsigned width, uint32_t
 
 bool dumpHeader(OutputFile& out, const XmitDataSet* ds, const char* member);
 bool dumpDirectoryEntry(OutputFile& out, const uint8_t* entry, unsigned width);
-bool dumpRecord(OutputFile& out, unsigned long number, const uint8_t* data, uint32_t length, unsigned width);
+bool dumpRecord(OutputFile& out, unsigned long number, const uint8_t* data, uint32_t length,
+                unsigned width);
 
 // The listing of a load module read into an image.
-bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member, const uint8_t* entry,
-                    const LoadModuleImage& image);
+bool listLoadModule(OutputFile& out, const XmitDataSet* ds, const char* member,
+                    const uint8_t* entry, const LoadModuleImage& image);
 
 } // namespace opx

@@ -33,10 +33,10 @@ struct ExtractState {
     std::vector<std::array<uint8_t, 8>> selected;
     std::vector<std::string> selectedNames;
     std::vector<bool> selectedWritten;
-    std::string target;           // the current target path
-    std::string prefix, suffix;   // of the target pattern (partitioned)
-    bool keepCase = true;         // "&M" keeps the member name in upper case
-    std::vector<uint8_t> assembly; // for spanned records
+    std::string target;             // the current target path
+    std::string prefix, suffix;     // of the target pattern (partitioned)
+    bool keepCase = true;           // "&M" keeps the member name in upper case
+    std::vector<uint8_t> assembly;  // for spanned records
     const uint8_t* entry = nullptr; // the current member's directory entry
     uint64_t total = 0;
     MemberCursor cursor{};
@@ -49,7 +49,7 @@ namespace opx {
 namespace {
 
 bool exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -88,7 +88,8 @@ size_t lastComponent(const std::string& path) {
 std::string memberName(const uint8_t* entry) {
     const uint8_t* e2a = rt::ebcdicToAscii();
     std::string name;
-    for (int i = 0; i < 8 && entry[i] >= 0x41; ++i) name.push_back(static_cast<char>(e2a[entry[i]]));
+    for (int i = 0; i < 8 && entry[i] >= 0x41; ++i)
+        name.push_back(static_cast<char>(e2a[entry[i]]));
     return name;
 }
 
@@ -109,13 +110,18 @@ const char* settleAttributes(ExtractBlock* r, const XmitDataSet* ds) {
         r->padCharacter = 0x40;
         r->blockSize = 0;
         if (!ds->loadLibrary) {
-            r->options = static_cast<uint8_t>((r->options & (EXTRACT_STRIP | EXTRACT_TRUNCATE)) | EXTRACT_TRANSLATE);
+            r->options = static_cast<uint8_t>((r->options & (EXTRACT_STRIP | EXTRACT_TRUNCATE)) |
+                                              EXTRACT_TRANSLATE);
             if (r->lrecl == 0) {
-                if (isU) r->lrecl = static_cast<uint32_t>(ds->blksize);
-                else if (isV) r->lrecl = ds->lrecl >= 4 ? static_cast<uint32_t>(ds->lrecl - 4) : 0;
-                else r->lrecl = static_cast<uint32_t>(ds->lrecl);
+                if (isU)
+                    r->lrecl = static_cast<uint32_t>(ds->blksize);
+                else if (isV)
+                    r->lrecl = ds->lrecl >= 4 ? static_cast<uint32_t>(ds->lrecl - 4) : 0;
+                else
+                    r->lrecl = static_cast<uint32_t>(ds->lrecl);
             }
-            if (r->tabWidth != 0 && r->tabWidth != 4 && r->tabWidth != 8) return "Output tab parameter is invalid";
+            if (r->tabWidth != 0 && r->tabWidth != 4 && r->tabWidth != 8)
+                return "Output tab parameter is invalid";
             if (r->tabWidth != 0) r->options |= EXTRACT_STRIP;
         } else {
             r->options = 0;
@@ -141,13 +147,16 @@ const char* settleAttributes(ExtractBlock* r, const XmitDataSet* ds) {
         if (isF) {
             r->format = EXTRACT_FORMAT_FIXED;
         } else if (isU) {
-            r->format = r->type == EXTRACT_TYPE_PREFIX ? EXTRACT_FORMAT_LENGTH2 : EXTRACT_FORMAT_BYTES;
+            r->format =
+                r->type == EXTRACT_TYPE_PREFIX ? EXTRACT_FORMAT_LENGTH2 : EXTRACT_FORMAT_BYTES;
             r->lrecl = static_cast<uint32_t>(ds->blksize);
         } else if (isV) {
             r->format = EXTRACT_FORMAT_VARIABLE;
             if (spannedSet) r->options |= EXTRACT_SPANNED;
-            if (blockedSet) r->options |= EXTRACT_BLOCKED;
-            else if (r->type == EXTRACT_TYPE_PREFIX) r->format = EXTRACT_FORMAT_RDW;
+            if (blockedSet)
+                r->options |= EXTRACT_BLOCKED;
+            else if (r->type == EXTRACT_TYPE_PREFIX)
+                r->format = EXTRACT_FORMAT_RDW;
         } else {
             return "Data set RECFM is unknown";
         }
@@ -159,32 +168,38 @@ const char* settleAttributes(ExtractBlock* r, const XmitDataSet* ds) {
             r->options &= EXTRACT_STRIP | EXTRACT_TRANSLATE | EXTRACT_TRUNCATE;
         } else if (r->format == EXTRACT_FORMAT_RDW) {
             r->options &= EXTRACT_SPANNED;
-            if (!(r->options & EXTRACT_SPANNED)) r->blockSize = 0;
-            else if (r->blockSize == 0) r->blockSize = static_cast<uint32_t>(ds->blksize);
+            if (!(r->options & EXTRACT_SPANNED))
+                r->blockSize = 0;
+            else if (r->blockSize == 0)
+                r->blockSize = static_cast<uint32_t>(ds->blksize);
         } else if (r->blockSize == 0) {
             r->blockSize = static_cast<uint32_t>(ds->blksize);
         }
         if (r->lrecl == 0) {
             r->lrecl = static_cast<uint32_t>(isU && ds->lrecl == 0 ? ds->blksize : ds->lrecl);
-            if (r->format <= EXTRACT_FORMAT_LENGTH2I && isV) r->lrecl = r->lrecl >= 4 ? r->lrecl - 4 : 0;
+            if (r->format <= EXTRACT_FORMAT_LENGTH2I && isV)
+                r->lrecl = r->lrecl >= 4 ? r->lrecl - 4 : 0;
             if (r->format >= EXTRACT_FORMAT_RDW && !isV) r->lrecl += 4;
         }
         const bool spanned = (r->options & EXTRACT_SPANNED) != 0;
-        if (r->blockSize != 0 && (r->blockSize < 9 || r->blockSize > 32767 || (!spanned && r->blockSize < r->lrecl + 4)))
+        if (r->blockSize != 0 &&
+            (r->blockSize < 9 || r->blockSize > 32767 || (!spanned && r->blockSize < r->lrecl + 4)))
             return "Output block size is invalid";
         break;
     }
     case EXTRACT_TYPE_DELINK:
     case EXTRACT_TYPE_RELINK:
         if (!ds->loadLibrary)
-            return r->type == EXTRACT_TYPE_DELINK ? "DELINK extract request is only valid for load libraries"
-                                                  : "RELINK extract request is only valid for load libraries";
+            return r->type == EXTRACT_TYPE_DELINK
+                       ? "DELINK extract request is only valid for load libraries"
+                       : "RELINK extract request is only valid for load libraries";
         r->options = 0;
         r->blockSize = 80;
         r->lrecl = 80;
         r->format = EXTRACT_FORMAT_FIXED;
         break;
-    default: return "Invalid extract request type";
+    default:
+        return "Invalid extract request type";
     }
     if (r->lrecl > 16777211) return "Output LRECL parameter is invalid";
     if (r->type != EXTRACT_TYPE_TEXT) {
@@ -213,7 +228,9 @@ OutputSettings settingsOf(const ExtractBlock* r) {
 
 // ---- members --------------------------------------------------------------------------------
 
-uint32_t ttrOf(const uint8_t* e) { return (uint32_t(e[8]) << 16) | (uint32_t(e[9]) << 8) | e[10]; }
+uint32_t ttrOf(const uint8_t* e) {
+    return (uint32_t(e[8]) << 16) | (uint32_t(e[9]) << 8) | e[10];
+}
 
 // Indexes the directory by TTR once, so that finding a block's member is a search, not a walk
 // over the whole directory.
@@ -252,14 +269,17 @@ void markWritten(ExtractState* st, const uint8_t* entry) {
 }
 
 int memberError(ExtractBlock* r, ExtractState* st) {
-    return finish(r, 16, st->file->message ? st->file->message : "Invalid member data control field", st->file->io.path);
+    return finish(r, 16,
+                  st->file->message ? st->file->message : "Invalid member data control field",
+                  st->file->io.path);
 }
 
 // Finds the next member to extract and announces it.
 int nextMember(ExtractBlock* r, ExtractState* st) {
     XmitHandle* h = st->file;
     XmitDataSet* ds = st->ds;
-    r->progress &= static_cast<uint8_t>(~(EXTRACT_PROGRESS_MEMBER_DONE | EXTRACT_PROGRESS_NEW_TARGET));
+    r->progress &=
+        static_cast<uint8_t>(~(EXTRACT_PROGRESS_MEMBER_DONE | EXTRACT_PROGRESS_NEW_TARGET));
     r->message = nullptr;
     for (;;) {
         uint32_t ttr = 0;
@@ -271,7 +291,8 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
                 if (st->selectedWritten[i]) continue;
                 r->recordsWritten = static_cast<uint32_t>(st->total);
                 return finish(r, 12,
-                              rt::message("Member \"%s\" not found in %s", st->selectedNames[i].c_str(), h->io.path),
+                              rt::message("Member \"%s\" not found in %s",
+                                          st->selectedNames[i].c_str(), h->io.path),
                               nullptr);
             }
             r->recordsWritten = static_cast<uint32_t>(st->total);
@@ -295,12 +316,14 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
             ++r->filesSkipped;
             r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
             r->fileName = h->io.path;
-            r->message = rt::message("Member name \"%s\" is not valid as a file name", name.c_str());
+            r->message =
+                rt::message("Member name \"%s\" is not valid as a file name", name.c_str());
             return EXTRACT_RESULT_NOT_WRITTEN;
         }
         std::string fileName = name;
         if (!st->keepCase)
-            for (char& c : fileName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : fileName)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         st->target = st->prefix + fileName + st->suffix;
         r->fileName = st->target.c_str();
 
@@ -309,11 +332,15 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
             DirectoryEntryInfo info;
             decodeLoadModuleEntry(entry, entryLength(entry), &info);
             const char* refusal = nullptr;
-            if (info.flags & DE_PROGRAM_OBJECT) refusal = "Extract of Program Object is not supported";
-            else if (info.flags & DE_NOT_EDITABLE) refusal = "Extract of NOEDIT load module is not supported";
-            else if (r->type == EXTRACT_TYPE_RELINK && (info.flags & DE_SCTR) && !(info.flags & DE_OVLY))
+            if (info.flags & DE_PROGRAM_OBJECT)
+                refusal = "Extract of Program Object is not supported";
+            else if (info.flags & DE_NOT_EDITABLE)
+                refusal = "Extract of NOEDIT load module is not supported";
+            else if (r->type == EXTRACT_TYPE_RELINK && (info.flags & DE_SCTR) &&
+                     !(info.flags & DE_OVLY))
                 refusal = "Relink of scatter-load module is not supported";
-            else if (info.flags & DE_OVLY) refusal = "Extract of overlay load module is not supported";
+            else if (info.flags & DE_OVLY)
+                refusal = "Extract of overlay load module is not supported";
             if (refusal != nullptr) {
                 if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
                 ++r->filesSkipped;
@@ -335,13 +362,14 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
 // ISPF packed data: a member of fixed records whose first record announces it. Unpacks it into
 // lines of LRECL bytes. Returns false when the member is not packed (nothing consumed).
 class IspfUnpacker {
-public:
+  public:
     IspfUnpacker(uint32_t lrecl, std::vector<uint8_t>& line) : lrecl_(lrecl), line_(line) {}
 
     // Detects the packed form from the first record; returns the data offset or -1.
     static int detect(const uint8_t* r, uint32_t n, uint32_t lrecl, int* following) {
         *following = 0;
-        if (n >= 8 && r[0] == 0x00 && r[1] == 0x01 && r[2] == 0x40 && r[3] == 0xC6 && xmit::be16(r + 6) == lrecl)
+        if (n >= 8 && r[0] == 0x00 && r[1] == 0x01 && r[2] == 0x40 && r[3] == 0xC6 &&
+            xmit::be16(r + 6) == lrecl)
             return 8;
         if (n > 9 && r[0] == 0x00 && r[5] == 0xC6 && xmit::be16(r + 8) == lrecl) {
             *following = 2;
@@ -381,9 +409,12 @@ public:
                 ended_ = true;
                 break;
             }
-            if (c >= 0x80) pendingCopy_ = c - 0x7Fu;
-            else if (c == 0x7A) repeatState_ = 1;
-            else if (!run(0x40, c + 1u, emit)) return false;
+            if (c >= 0x80)
+                pendingCopy_ = c - 0x7Fu;
+            else if (c == 0x7A)
+                repeatState_ = 1;
+            else if (!run(0x40, c + 1u, emit))
+                return false;
         }
         return true;
     }
@@ -395,7 +426,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     template <class Emit> bool put(uint8_t b, Emit emit) {
         line_.push_back(b);
         if (line_.size() < lrecl_) return true;
@@ -444,19 +475,21 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
         if (!listLoadModule(out, ds, r->memberName, st->entry, image)) return writeFailure();
     } else {
         if (r->type == EXTRACT_TYPE_DUMP) {
-            if (!dumpHeader(out, ds, r->memberName) || !dumpDirectoryEntry(out, st->entry, width)) return writeFailure();
+            if (!dumpHeader(out, ds, r->memberName) || !dumpDirectoryEntry(out, st->entry, width))
+                return writeFailure();
         }
         std::vector<uint8_t> line;
         IspfUnpacker unpacker(r->lrecl, line);
         int packedFollowing = -1; // -1: not decided yet, -2: not packed
         auto writeOne = [&](const uint8_t* data, uint32_t n) -> int {
             ++records;
-            if (r->type == EXTRACT_TYPE_DUMP) return dumpRecord(out, records, data, n, width) ? 0 : 12;
+            if (r->type == EXTRACT_TYPE_DUMP)
+                return dumpRecord(out, records, data, n, width) ? 0 : 12;
             const OutputFile::Status s = out.record(data, n);
             return s == OutputFile::kOk ? 0 : s == OutputFile::kTruncated ? 8 : 12;
         };
-        const bool checkPacked = r->type == EXTRACT_TYPE_TEXT && ds->recfmLetters[0] == 'F' && ds->lrecl >= 16 &&
-                                 ds->lrecl <= 256;
+        const bool checkPacked = r->type == EXTRACT_TYPE_TEXT && ds->recfmLetters[0] == 'F' &&
+                                 ds->lrecl >= 16 && ds->lrecl <= 256;
         int status = 0;
         for (;;) {
             const int st2 = readMemberRecord(h, ds, &st->cursor);
@@ -469,7 +502,8 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
             uint32_t n = st->cursor.recordLength;
             if (checkPacked && packedFollowing == -1) {
                 int following = 0;
-                const int offset = IspfUnpacker::detect(data, n, static_cast<uint32_t>(ds->lrecl), &following);
+                const int offset =
+                    IspfUnpacker::detect(data, n, static_cast<uint32_t>(ds->lrecl), &following);
                 packedFollowing = offset < 0 ? -2 : following;
                 if (offset >= 0) {
                     data += offset;
@@ -521,8 +555,10 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
         r->recordsWritten = static_cast<uint32_t>(records);
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     }
-    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET) ++r->filesCreated;
-    else ++r->filesReplaced;
+    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET)
+        ++r->filesCreated;
+    else
+        ++r->filesReplaced;
     st->total += records;
     r->recordsWritten = static_cast<uint32_t>(records);
     r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
@@ -537,7 +573,8 @@ int writeSequential(ExtractBlock* r, ExtractState* st) {
     const unsigned width = r->lrecl < 120 ? 16 : 32;
     OutputFile out;
     if (seek(h, ds->dataPosition) != IO_OK) return finish(r, 16, h->message, h->io.path);
-    if (!out.open(st->target, st->settings)) return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    if (!out.open(st->target, st->settings))
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     if (r->type == EXTRACT_TYPE_DUMP && !dumpHeader(out, ds, nullptr)) {
         out.abandon();
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
@@ -561,7 +598,8 @@ int writeSequential(ExtractBlock* r, ExtractState* st) {
         // A fixed-format record longer than LRECL by a whole multiple is a block of records
         // (some writers send blocks); it is taken apart, record by record.
         uint32_t step = h->recordLength;
-        if (ds->recfmLetters[0] == 'F' && ds->lrecl > 0 && h->recordLength > static_cast<uint32_t>(ds->lrecl) &&
+        if (ds->recfmLetters[0] == 'F' && ds->lrecl > 0 &&
+            h->recordLength > static_cast<uint32_t>(ds->lrecl) &&
             h->recordLength % static_cast<uint32_t>(ds->lrecl) == 0)
             step = static_cast<uint32_t>(ds->lrecl);
         OutputFile::Status s = OutputFile::kOk;
@@ -578,9 +616,12 @@ int writeSequential(ExtractBlock* r, ExtractState* st) {
             return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
         }
     }
-    if (!out.commit()) return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
-    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET) ++r->filesCreated;
-    else ++r->filesReplaced;
+    if (!out.commit())
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET)
+        ++r->filesCreated;
+    else
+        ++r->filesReplaced;
     st->total = records;
     r->recordsWritten = static_cast<uint32_t>(records);
     return finish(r, 0, nullptr, nullptr);
@@ -601,28 +642,37 @@ int start(XmitHandle* h, ExtractBlock* r) {
     r->progress = EXTRACT_PROGRESS_FINISHED;
     r->memberName[0] = '\0';
 
-    if (r->target == nullptr || r->target[0] == '\0') return finish(r, 16, "Output path not specified", nullptr);
+    if (r->target == nullptr || r->target[0] == '\0')
+        return finish(r, 16, "Output path not specified", nullptr);
     if (h->io.stream == nullptr) return finish(r, 20, "File is not open", h->io.path);
     if (r->dataSet == 0 || r->dataSet > h->fileCount || h->dataSets == nullptr)
-        return finish(r, 12, rt::message("Data set %u was not transmitted", static_cast<unsigned>(r->dataSet)), nullptr);
+        return finish(
+            r, 12,
+            rt::message("Data set %u was not transmitted", static_cast<unsigned>(r->dataSet)),
+            nullptr);
     XmitDataSet* ds = &h->dataSets[r->dataSet - 1];
     if (ds->encrypted) return finish(r, 12, "Data set is encrypted", nullptr);
-    if (ds->kind != XMIT_KIND_MESSAGE && ds->kind != XMIT_KIND_SEQUENTIAL && ds->kind != XMIT_KIND_PARTITIONED)
+    if (ds->kind != XMIT_KIND_MESSAGE && ds->kind != XMIT_KIND_SEQUENTIAL &&
+        ds->kind != XMIT_KIND_PARTITIONED)
         return finish(r, 12, "Data set type is not supported", nullptr);
     const bool sequential = ds->kind != XMIT_KIND_PARTITIONED;
-    if (!sequential && ds->dataPosition == 0 && !readDirectory(h, ds)) return finish(r, 12, h->message, h->io.path);
+    if (!sequential && ds->dataPosition == 0 && !readDirectory(h, ds))
+        return finish(r, 12, h->message, h->io.path);
     if (ds->recfm == 0) return finish(r, 12, "Data set RECFM is unknown", nullptr);
     if (ds->lrecl == -1) return finish(r, 12, "Data set LRECL is unknown", nullptr);
     if (ds->blksize == -1) return finish(r, 12, "Data set BLKSIZE is unknown", nullptr);
     // Fixed records of length 0 would never advance.
-    if (ds->recfmLetters[0] == 'F' && ds->lrecl <= 0) return finish(r, 12, "Data set LRECL is unknown", nullptr);
+    if (ds->recfmLetters[0] == 'F' && ds->lrecl <= 0)
+        return finish(r, 12, "Data set LRECL is unknown", nullptr);
     if (const char* refusal = settleAttributes(r, ds)) return finish(r, 12, refusal, nullptr);
     if (r->type == EXTRACT_TYPE_DELINK || r->type == EXTRACT_TYPE_RELINK)
-        return finish(r, 12,
-                      r->type == EXTRACT_TYPE_DELINK
-                          ? "DELINK extract requests are not available yet: they come with the linkage editor"
-                          : "RELINK extract requests are not available yet: they come with the linkage editor",
-                      nullptr);
+        return finish(
+            r, 12,
+            r->type == EXTRACT_TYPE_DELINK
+                ? "DELINK extract requests are not available yet: they come with the linkage editor"
+                : "RELINK extract requests are not available yet: they come with the linkage "
+                  "editor",
+            nullptr);
 
     auto* st = new ExtractState;
     r->state = st;
@@ -636,10 +686,12 @@ int start(XmitHandle* h, ExtractBlock* r) {
         r->progress |= EXTRACT_PROGRESS_SEQUENTIAL;
         if (r->memberNames != nullptr && r->memberCount > 0)
             return finish(r, 12, "Cannot extract members from a sequential file", nullptr);
-        if (last >= target.size() || target[last] == '&') return finish(r, 12, "Invalid target file name", nullptr);
+        if (last >= target.size() || target[last] == '&')
+            return finish(r, 12, "Invalid target file name", nullptr);
         st->target = target;
         r->fileName = st->target.c_str();
-        if (sameAsTransmitFile(st->target, h)) return finish(r, 12, "Invalid target file name", st->target.c_str());
+        if (sameAsTransmitFile(st->target, h))
+            return finish(r, 12, "Invalid target file name", st->target.c_str());
         r->progress &= static_cast<uint8_t>(~EXTRACT_PROGRESS_FINISHED);
         if (exists(st->target)) return EXTRACT_RESULT_EXISTS;
         r->progress |= EXTRACT_PROGRESS_NEW_TARGET;
@@ -648,7 +700,8 @@ int start(XmitHandle* h, ExtractBlock* r) {
 
     // The last component of the pattern begins with "&M" or "&m", then "." or nothing.
     const std::string component = target.substr(last);
-    if (component.size() < 2 || component[0] != '&' || (component[1] != 'M' && component[1] != 'm') ||
+    if (component.size() < 2 || component[0] != '&' ||
+        (component[1] != 'M' && component[1] != 'm') ||
         (component.size() > 2 && component[2] != '.')) {
         st->target = target;
         return finish(r, 12, "Invalid target file name pattern", r->target);
@@ -662,17 +715,23 @@ int start(XmitHandle* h, ExtractBlock* r) {
         for (uint32_t i = 0; i < r->memberCount; ++i) {
             const char* given = r->memberNames[i] != nullptr ? r->memberNames[i] : "";
             std::string upper(given);
-            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             std::array<uint8_t, 8> name;
             name.fill(0x40);
-            bool found = upper.size() <= 8 && rt::isMemberName(upper.c_str(), upper.size(), rt::kAnyCase);
+            bool found =
+                upper.size() <= 8 && rt::isMemberName(upper.c_str(), upper.size(), rt::kAnyCase);
             if (found) {
-                for (size_t k = 0; k < upper.size(); ++k) name[k] = a2e[static_cast<uint8_t>(upper[k])];
+                for (size_t k = 0; k < upper.size(); ++k)
+                    name[k] = a2e[static_cast<uint8_t>(upper[k])];
                 found = false;
                 for (unsigned e = 0; e < ds->entryCount && !found; ++e)
                     found = std::memcmp(directoryEntry(ds, e), name.data(), 8) == 0;
             }
-            if (!found) return finish(r, 12, rt::message("Member \"%s\" not found in %s", given, h->io.path), nullptr);
+            if (!found)
+                return finish(r, 12,
+                              rt::message("Member \"%s\" not found in %s", given, h->io.path),
+                              nullptr);
             st->selected.push_back(name);
             st->selectedNames.push_back(given);
             st->selectedWritten.push_back(false);
@@ -722,7 +781,8 @@ OPX_EXTERN_C OPX_API int eXmitFileExtract(int function, XmitHandle* file, Extrac
     if (r->progress & EXTRACT_PROGRESS_MEMBER_DONE) return nextMember(r, st);
     if (function == EXTRACT_SKIP) {
         ++r->filesSkipped;
-        if (skipToMemberEnd(st->file, st->ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+        if (skipToMemberEnd(st->file, st->ds, &st->cursor) == MEMBER_ERROR)
+            return memberError(r, st);
         return nextMember(r, st);
     }
     return writeMember(r, st);

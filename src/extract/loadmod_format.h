@@ -31,7 +31,7 @@ inline constexpr unsigned kCtlControlLength = 4;    // 2 bytes
 inline constexpr unsigned kCtlRelocationLength = 6; // 2 bytes
 inline constexpr unsigned kCtlCcw = 8;              // 8 bytes; 9-11 the text address
 inline constexpr unsigned kCtlTextAddress = 9;
-inline constexpr unsigned kCtlData = 16;            // relocation data, then control data
+inline constexpr unsigned kCtlData = 16; // relocation data, then control data
 
 // Relocation data: R pointer (2), P pointer (2), then items of flag (1) and address (3).
 inline constexpr unsigned kRldGroupHeader = 4;
@@ -47,9 +47,9 @@ inline constexpr unsigned kScatterMinData = 8;
 inline constexpr unsigned kScatterMaxData = 1024;
 
 // CESD records.
-inline constexpr unsigned kCesdFlags = 1;        // X'80': section flags are kept
-inline constexpr unsigned kCesdFirstEsdid = 4;   // 2 bytes
-inline constexpr unsigned kCesdDataLength = 6;   // 2 bytes
+inline constexpr unsigned kCesdFlags = 1;      // X'80': section flags are kept
+inline constexpr unsigned kCesdFirstEsdid = 4; // 2 bytes
+inline constexpr unsigned kCesdDataLength = 6; // 2 bytes
 inline constexpr unsigned kCesdEntries = 8;
 inline constexpr unsigned kCesdEntrySize = 16;
 inline constexpr unsigned kCesdMaxData = 240;
@@ -59,19 +59,34 @@ inline constexpr unsigned kEntryName = 0;    // 8 bytes
 inline constexpr unsigned kEntryType = 8;    // low four bits
 inline constexpr unsigned kEntryAddress = 9; // 3 bytes
 inline constexpr unsigned kEntrySectionFlags = 12;
-inline constexpr unsigned kEntryLength = 13; // 3 bytes (sections, commons, pseudo registers)
-inline constexpr unsigned kEntryOwner = 14;  // 2 bytes (label references)
+inline constexpr unsigned kEntryLength = 13;  // 3 bytes (sections, commons, pseudo registers)
+inline constexpr unsigned kEntryOwner = 14;   // 2 bytes (label references)
 inline constexpr unsigned kEntryErFlags = 13; // external references: X'06' never call
 inline constexpr uint8_t kNeverCall = 0x06;
 
 enum CesdType : uint8_t {
-    kSD = 0, kER = 2, kLR = 3, kPC = 4, kCM = 5, kPR = 6, kNull = 7, kWX = 10,
-    kSD2 = 13, kPC2 = 14, kCM2 = 15
+    kSD = 0,
+    kER = 2,
+    kLR = 3,
+    kPC = 4,
+    kCM = 5,
+    kPR = 6,
+    kNull = 7,
+    kWX = 10,
+    kSD2 = 13,
+    kPC2 = 14,
+    kCM2 = 15
 };
-inline bool isSection(uint8_t t) { return t == kSD || t == kPC || t == kCM || t == kSD2 || t == kPC2 || t == kCM2; }
-inline bool isControlSection(uint8_t t) { return t == kSD || t == kSD2; }
+inline bool isSection(uint8_t t) {
+    return t == kSD || t == kPC || t == kCM || t == kSD2 || t == kPC2 || t == kCM2;
+}
+inline bool isControlSection(uint8_t t) {
+    return t == kSD || t == kSD2;
+}
 // Sections that can hold relocatable constants.
-inline bool holdsRelocation(uint8_t t) { return t == kSD || t == kPC || t == kSD2 || t == kPC2; }
+inline bool holdsRelocation(uint8_t t) {
+    return t == kSD || t == kPC || t == kSD2 || t == kPC2;
+}
 
 // SYM records.
 inline constexpr unsigned kSymLength = 2; // 2 bytes: data length n (a multiple of 80)
@@ -93,6 +108,8 @@ inline unsigned constantLength(uint8_t flags) {
     if ((flags & 0x74) == 0x70) return (flags & 0x08) ? 4 : 2; // relative immediate
     return 1 + ((flags & 0x0C) >> 2) + ((flags & 0x40) ? 4 : 0);
 }
-inline bool isCxd(uint8_t flags, uint16_t rpointer) { return (flags & 0x30) == 0x30 && rpointer == 0; }
+inline bool isCxd(uint8_t flags, uint16_t rpointer) {
+    return (flags & 0x30) == 0x30 && rpointer == 0;
+}
 
 } // namespace loadmod

@@ -36,12 +36,15 @@ const CesdEntry* LoadModuleImage::find(uint16_t esdid) const {
     return nullptr;
 }
 
-LoadModuleReader::LoadModuleReader(const uint8_t* directoryEntry, unsigned entryLength, LoadModuleImage& image)
+LoadModuleReader::LoadModuleReader(const uint8_t* directoryEntry, unsigned entryLength,
+                                   LoadModuleImage& image)
     : image_(image) {
     decodeLoadModuleEntry(directoryEntry, entryLength, &image_.info);
     image_.text.assign(image_.info.moduleSize, 0);
     if (image_.info.flags & DE_SCTR)
-        image_.scatter.assign(static_cast<size_t>(image_.info.scatterListLength) + image_.info.translationTableLength + 2, 0);
+        image_.scatter.assign(static_cast<size_t>(image_.info.scatterListLength) +
+                                  image_.info.translationTableLength + 2,
+                              0);
 }
 
 bool LoadModuleReader::fail(std::string message) {
@@ -66,24 +69,31 @@ bool LoadModuleReader::record(const uint8_t* r, uint32_t length) {
         std::memcpy(image_.text.data() + textAddress_, r, length);
         return true;
     }
-    if (length == 0) return fail(format("Load module record %lu ID 00 is not supported", recordNumber_));
+    if (length == 0)
+        return fail(format("Load module record %lu ID 00 is not supported", recordNumber_));
     const uint8_t id = r[0];
     if (loadmod::isControl(id)) return control(r, length);
     switch (id) {
-    case kScatter: return scatter(r, length);
-    case kCesd: return cesd(r, length);
-    case kSym: return symbols(r, length);
-    case kIdr: return idr(r, length);
-    default: break;
+    case kScatter:
+        return scatter(r, length);
+    case kCesd:
+        return cesd(r, length);
+    case kSym:
+        return symbols(r, length);
+    case kIdr:
+        return idr(r, length);
+    default:
+        break;
     }
     char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "Load module record %lu ID %.2X is not supported", recordNumber_,
-                  static_cast<unsigned>(id));
+    std::snprintf(buffer, sizeof buffer, "Load module record %lu ID %.2X is not supported",
+                  recordNumber_, static_cast<unsigned>(id));
     return fail(buffer);
 }
 
 bool LoadModuleReader::control(const uint8_t* r, uint32_t length) {
-    if (idrOpen_) return fail(format("Missing ending load module IDR record at record %lu", recordNumber_));
+    if (idrOpen_)
+        return fail(format("Missing ending load module IDR record at record %lu", recordNumber_));
     const std::string invalid = format("Load module control record %lu is invalid", recordNumber_);
     if (length < 17) return fail(invalid);
     const uint32_t controlLength = be16(r + kCtlControlLength);
@@ -111,7 +121,8 @@ bool LoadModuleReader::relocation(const uint8_t* d, uint32_t length) {
         CesdEntry* section = entry(pp);
         if (section == nullptr || !holdsRelocation(section->type())) {
             char buffer[96];
-            std::snprintf(buffer, sizeof buffer, "Load module RLD position ESID value %.4hX is not defined",
+            std::snprintf(buffer, sizeof buffer,
+                          "Load module RLD position ESID value %.4hX is not defined",
                           static_cast<unsigned short>(pp));
             return fail(buffer);
         }
@@ -124,11 +135,13 @@ bool LoadModuleReader::relocation(const uint8_t* d, uint32_t length) {
             // or is 0 for a cumulative length (CXD).
             const unsigned size = constantLength(flags);
             const uint64_t end = static_cast<uint64_t>(address) + size;
-            if (address < section->address || end > static_cast<uint64_t>(section->address) + section->length ||
+            if (address < section->address ||
+                end > static_cast<uint64_t>(section->address) + section->length ||
                 end > image_.text.size())
                 return fail(kInvalid);
             if (!isCxd(flags, rp) && entry(rp) == nullptr) return fail(kInvalid);
-            section->relocation.push_back({rp, static_cast<uint8_t>(flags & ~kRldSamePointers), address});
+            section->relocation.push_back(
+                {rp, static_cast<uint8_t>(flags & ~kRldSamePointers), address});
             if (!(flags & kRldSamePointers)) break;
         }
     }
@@ -136,10 +149,12 @@ bool LoadModuleReader::relocation(const uint8_t* d, uint32_t length) {
 }
 
 bool LoadModuleReader::scatter(const uint8_t* r, uint32_t length) {
-    const std::string invalid = format("Load module scatter table record %lu is invalid", recordNumber_);
+    const std::string invalid =
+        format("Load module scatter table record %lu is invalid", recordNumber_);
     if (length < kScatterData) return fail(invalid);
     const uint32_t n = be16(r + kScatterLength);
-    if (r[1] != 0 || n < kScatterMinData || n > kScatterMaxData || length != n + kScatterData) return fail(invalid);
+    if (r[1] != 0 || n < kScatterMinData || n > kScatterMaxData || length != n + kScatterData)
+        return fail(invalid);
     if (scatterFill_ + n > image_.scatter.size()) return fail(invalid);
     std::memcpy(image_.scatter.data() + scatterFill_, r + kScatterData, n);
     scatterFill_ += n;
@@ -150,18 +165,21 @@ bool LoadModuleReader::cesd(const uint8_t* r, uint32_t length) {
     static const char* const kInvalid = "Load module CESD record is invalid";
     if (length < kCesdEntries + kCesdEntrySize) return fail(kInvalid);
     const uint32_t n = be16(r + kCesdDataLength);
-    if (n < 16 || n > kCesdMaxData || n % kCesdEntrySize != 0 || n != length - kCesdEntries) return fail(kInvalid);
+    if (n < 16 || n > kCesdMaxData || n % kCesdEntrySize != 0 || n != length - kCesdEntries)
+        return fail(kInvalid);
     const bool keepFlags = (r[kCesdFlags] & 0x80) != 0;
     uint16_t esdid = be16(r + kCesdFirstEsdid);
     for (uint32_t at = kCesdEntries; at < length; at += kCesdEntrySize, ++esdid) {
         const uint8_t* e = r + at;
         const uint8_t rawType = e[kEntryType];
         const uint8_t type = rawType & 0x0F;
-        const bool known = type == kSD || type == kER || type == kLR || type == kPC || type == kCM || type == kPR ||
-                           type == kNull || type == kWX || type == kSD2 || type == kPC2 || type == kCM2;
+        const bool known = type == kSD || type == kER || type == kLR || type == kPC ||
+                           type == kCM || type == kPR || type == kNull || type == kWX ||
+                           type == kSD2 || type == kPC2 || type == kCM2;
         if (!known || (rawType & 0x17) == 0x14) {
             char buffer[96];
-            std::snprintf(buffer, sizeof buffer, "Load module CESD entry type %.2X is not supported",
+            std::snprintf(buffer, sizeof buffer,
+                          "Load module CESD entry type %.2X is not supported",
                           static_cast<unsigned>(rawType));
             return fail(buffer);
         }
@@ -173,10 +191,13 @@ bool LoadModuleReader::cesd(const uint8_t* r, uint32_t length) {
         if (!keepFlags) c.bytes[kEntrySectionFlags] = 0;
         c.esdid = esdid;
         c.address = be24(e + kEntryAddress);
-        if (type == kLR) c.owner = be16(e + kEntryOwner);
-        else if (isSection(type) || type == kPR) c.length = be24(e + kEntryLength);
+        if (type == kLR)
+            c.owner = be16(e + kEntryOwner);
+        else if (isSection(type) || type == kPR)
+            c.length = be24(e + kEntryLength);
         // A section reaches no further than the module (pseudo registers are not in it).
-        if (isSection(type) && static_cast<uint64_t>(c.address) + c.length > image_.text.size()) return fail(kInvalid);
+        if (isSection(type) && static_cast<uint64_t>(c.address) + c.length > image_.text.size())
+            return fail(kInvalid);
         if (type == kNull) {
             // A null entry occupies its ESDID but is not kept: a placeholder marks the number.
             c.bytes[kEntryType] = kNull;
@@ -213,18 +234,24 @@ bool LoadModuleReader::idr(const uint8_t* r, uint32_t length) {
 bool LoadModuleReader::closeIdrBlock() {
     idrOpen_ = false;
     switch (idrSubtype_) {
-    case kIdrIgnored: return true;
+    case kIdrIgnored:
+        return true;
     case kIdrLinkEdit:
-        if (idrBlock_.size() != 15 && idrBlock_.size() != 19) return fail("Load module linkedit IDR data is invalid");
+        if (idrBlock_.size() != 15 && idrBlock_.size() != 19)
+            return fail("Load module linkedit IDR data is invalid");
         std::memcpy(image_.linkEdit, idrBlock_.data(), idrBlock_.size());
         image_.linkEditLength = static_cast<uint8_t>(idrBlock_.size());
         return true;
-    case kIdrTranslator: return translatorData(idrBlock_);
-    case kIdrIdentify: return identifyData(idrBlock_);
-    default: break;
+    case kIdrTranslator:
+        return translatorData(idrBlock_);
+    case kIdrIdentify:
+        return identifyData(idrBlock_);
+    default:
+        break;
     }
     char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "Load module ID subtype %.2X is not supported", static_cast<unsigned>(idrSubtype_));
+    std::snprintf(buffer, sizeof buffer, "Load module ID subtype %.2X is not supported",
+                  static_cast<unsigned>(idrSubtype_));
     return fail(buffer);
 }
 
@@ -249,7 +276,8 @@ bool LoadModuleReader::translatorData(const std::vector<uint8_t>& d) {
             CesdEntry* e = entry(id);
             if (e == nullptr || e->type() == kLR || e->type() == kNull) {
                 char buffer[96];
-                std::snprintf(buffer, sizeof buffer, "Load module translator IDR ESID value %.4hX is not defined",
+                std::snprintf(buffer, sizeof buffer,
+                              "Load module translator IDR ESID value %.4hX is not defined",
                               static_cast<unsigned short>(id));
                 return fail(buffer);
             }
@@ -275,7 +303,8 @@ bool LoadModuleReader::identifyData(const std::vector<uint8_t>& d) {
         CesdEntry* e = entry(id);
         if (e == nullptr || !isControlSection(e->type())) {
             char buffer[96];
-            std::snprintf(buffer, sizeof buffer, "Load module IDENTIFY IDR ESID value %.4hX is not defined",
+            std::snprintf(buffer, sizeof buffer,
+                          "Load module IDENTIFY IDR ESID value %.4hX is not defined",
                           static_cast<unsigned short>(id));
             return fail(buffer);
         }
@@ -302,13 +331,14 @@ bool LoadModuleReader::finish() {
         if (e.type() == kPR) return 2;
         return 3;
     };
-    std::stable_sort(image_.cesd.begin(), image_.cesd.end(), [&](const CesdEntry& a, const CesdEntry& b) {
-        const int ra = rank(a), rb = rank(b);
-        if (ra != rb) return ra < rb;
-        if (ra < 3 && a.address != b.address) return a.address < b.address;
-        if (ra == 0 && a.length != b.length) return a.length < b.length;
-        return a.esdid < b.esdid;
-    });
+    std::stable_sort(image_.cesd.begin(), image_.cesd.end(),
+                     [&](const CesdEntry& a, const CesdEntry& b) {
+                         const int ra = rank(a), rb = rank(b);
+                         if (ra != rb) return ra < rb;
+                         if (ra < 3 && a.address != b.address) return a.address < b.address;
+                         if (ra == 0 && a.length != b.length) return a.length < b.length;
+                         return a.esdid < b.esdid;
+                     });
     return true;
 }
 
@@ -330,10 +360,13 @@ std::string readLoadModule(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, cons
         const uint8_t* e2a = rt::ebcdicToAscii();
         for (unsigned i = 0; i < ds->entryCount; ++i) {
             const uint8_t* other = directoryEntry(ds, i);
-            if (!(other[unload::kEntryIndicator] & unload::kAlias) || std::memcmp(other + 8, entry + 8, 3) != 0) continue;
+            if (!(other[unload::kEntryIndicator] & unload::kAlias) ||
+                std::memcmp(other + 8, entry + 8, 3) != 0)
+                continue;
             AliasEntry a;
             std::memcpy(a.ebcdicName, other, 8);
-            for (int k = 0; k < 8 && other[k] >= 0x41; ++k) a.name.push_back(static_cast<char>(e2a[other[k]]));
+            for (int k = 0; k < 8 && other[k] >= 0x41; ++k)
+                a.name.push_back(static_cast<char>(e2a[other[k]]));
             DirectoryEntryInfo info;
             decodeLoadModuleEntry(other, opx::entryLength(other), &info);
             a.entryPoint = info.entryPoint;

@@ -17,11 +17,11 @@ struct RelocationItem {
 };
 
 struct CesdEntry {
-    uint8_t bytes[16];          // as stored: name, type, address, flags, length or owner
+    uint8_t bytes[16]; // as stored: name, type, address, flags, length or owner
     uint32_t address = 0;
     uint32_t length = 0;
     uint16_t esdid = 0;
-    uint16_t owner = 0;         // label references: the owning section
+    uint16_t owner = 0;                     // label references: the owning section
     std::vector<RelocationItem> relocation; // items whose constants lie in this section
     uint8_t translatorCount = 0;
     uint8_t translator[2][15] = {};
@@ -33,19 +33,19 @@ struct CesdEntry {
 };
 
 struct AliasEntry {
-    std::string name;           // workstation characters
+    std::string name; // workstation characters
     uint8_t ebcdicName[8];
     uint32_t entryPoint;
 };
 
 struct LoadModuleImage {
-    std::vector<uint8_t> text;        // module size bytes
-    std::vector<uint8_t> scatter;     // scatter list, then translation table
-    std::vector<uint8_t> sym;         // symbol card images
-    std::vector<CesdEntry> cesd;      // in table order after reading
-    std::vector<AliasEntry> aliases;  // alias entries of this module
+    std::vector<uint8_t> text;       // module size bytes
+    std::vector<uint8_t> scatter;    // scatter list, then translation table
+    std::vector<uint8_t> sym;        // symbol card images
+    std::vector<CesdEntry> cesd;     // in table order after reading
+    std::vector<AliasEntry> aliases; // alias entries of this module
     DirectoryEntryInfo info{};
-    uint8_t linkEdit[19] = {};        // linkage editor identification
+    uint8_t linkEdit[19] = {}; // linkage editor identification
     uint8_t linkEditLength = 0;
 
     const CesdEntry* find(uint16_t esdid) const;
@@ -59,7 +59,7 @@ std::string readLoadModule(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, cons
 // Reads a load module from its records, one after the other (for inputs that are not inside a
 // transmit file). Returns "" or the error message.
 class LoadModuleReader {
-public:
+  public:
     LoadModuleReader(const uint8_t* directoryEntry, unsigned entryLength, LoadModuleImage& image);
     // Takes the next member record; false after an error (see error()).
     bool record(const uint8_t* data, uint32_t length);
@@ -67,7 +67,7 @@ public:
     bool finish();
     const std::string& error() const { return error_; }
 
-private:
+  private:
     bool fail(std::string message);
     bool control(const uint8_t* r, uint32_t length);
     bool relocation(const uint8_t* data, uint32_t length);

@@ -22,13 +22,18 @@ enum class Format { Fixed, Variable, Undefined };
 
 Format formatOf(const XmitDataSet* ds) {
     switch (ds->recfmLetters[0]) {
-    case 'F': return Format::Fixed;
-    case 'V': return Format::Variable;
-    default: return Format::Undefined;
+    case 'F':
+        return Format::Fixed;
+    case 'V':
+        return Format::Variable;
+    default:
+        return Format::Undefined;
     }
 }
 
-bool isSpanned(const XmitDataSet* ds) { return ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S'); }
+bool isSpanned(const XmitDataSet* ds) {
+    return ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S');
+}
 
 int memberError(XmitHandle* h, MemberCursor* c, const char* message) {
     h->message = message;
@@ -55,7 +60,8 @@ const uint8_t* countField(XmitHandle* h, XmitDataSet* ds, MemberCursor* c) {
     const uint8_t* cf = h->record + c->position;
     const uint32_t left = h->recordLength - c->position;
     if (left < kCountField || (cf[kCfFlag] != kBlockOrdinary && cf[kCfFlag] != kBlockNoData) ||
-        (cf[kCfFlag] == kBlockOrdinary && cf[kCfExtent] >= ds->extentCount) || cf[kCfKeyLength] != 0) {
+        (cf[kCfFlag] == kBlockOrdinary && cf[kCfExtent] >= ds->extentCount) ||
+        cf[kCfKeyLength] != 0) {
         memberError(h, c, "Invalid member data control field");
         return nullptr;
     }
@@ -88,7 +94,8 @@ int nextBlock(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, bool checkFormat)
         if (checkFormat && formatOf(ds) == Format::Variable) {
             // A block descriptor and at least one record descriptor (an empty record).
             if (dataLength < 8) return memberError(h, c, "Invalid member data record length");
-            if (be16(h->record + start) != dataLength) return memberError(h, c, "Invalid member data BDW");
+            if (be16(h->record + start) != dataLength)
+                return memberError(h, c, "Invalid member data BDW");
             c->position += 4;
         }
         return MEMBER_RECORD;
@@ -102,7 +109,8 @@ bool descriptor(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t& lengt
     const uint8_t* d = h->record + c->position;
     length = be16(d);
     code = d[2];
-    if (length < 4 || length > c->blockEnd - c->position || (ds->lrecl > 0 && length > static_cast<uint32_t>(ds->lrecl)))
+    if (length < 4 || length > c->blockEnd - c->position ||
+        (ds->lrecl > 0 && length > static_cast<uint32_t>(ds->lrecl)))
         return memberError(h, c, "Invalid member data RDW"), false;
     return true;
 }
@@ -140,7 +148,8 @@ int assembleSpanned(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t le
 
 } // namespace
 
-bool startMembers(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint8_t* assembly, uint32_t capacity) {
+bool startMembers(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint8_t* assembly,
+                  uint32_t capacity) {
     *c = MemberCursor{};
     c->assembly = assembly;
     c->assemblyCapacity = assembly != nullptr ? capacity : 0;

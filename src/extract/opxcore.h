@@ -27,53 +27,53 @@ enum {
 
 /* One data set (file) of a transmit file. */
 typedef struct XmitDataSet {
-    uint8_t* directory;          /* entryCount entries of entryLength bytes, as stored (EBCDIC) */
-    char* messageText;           /* kind 1: the message lines, each ending "\n"; or null */
-    int64_t directoryPosition;   /* file offset of the first directory record (kind 3) */
-    int64_t dataPosition;        /* first data record; kind 3: first member data record, 0
-                                    until the directory has been read */
+    uint8_t* directory;        /* entryCount entries of entryLength bytes, as stored (EBCDIC) */
+    char* messageText;         /* kind 1: the message lines, each ending "\n"; or null */
+    int64_t directoryPosition; /* file offset of the first directory record (kind 3) */
+    int64_t dataPosition;      /* first data record; kind 3: first member data record, 0
+                                  until the directory has been read */
     uint32_t reserved;
-    uint32_t fileNumber;         /* 1-based */
-    uint32_t entryCount;         /* directory entries */
-    int32_t lrecl;               /* -1 when not transmitted */
-    int32_t blksize;             /* -1 when not transmitted */
-    uint32_t entryLength;        /* longest directory entry: the stride of the directory */
-    int kind;                    /* XMIT_KIND_* */
-    uint16_t tracksPerCylinder;  /* of the device that held the unloaded data set */
-    uint8_t recfm;               /* the INMRECFM byte; 0 when not transmitted */
-    char recfmLetters[6];        /* e.g. "FB", "VBS", "U" */
+    uint32_t fileNumber;        /* 1-based */
+    uint32_t entryCount;        /* directory entries */
+    int32_t lrecl;              /* -1 when not transmitted */
+    int32_t blksize;            /* -1 when not transmitted */
+    uint32_t entryLength;       /* longest directory entry: the stride of the directory */
+    int kind;                   /* XMIT_KIND_* */
+    uint16_t tracksPerCylinder; /* of the device that held the unloaded data set */
+    uint8_t recfm;              /* the INMRECFM byte; 0 when not transmitted */
+    char recfmLetters[6];       /* e.g. "FB", "VBS", "U" */
     char dsname[45];
     char member[9];
-    uint8_t encrypted;           /* a utility "AMSCIPHR" took part */
+    uint8_t encrypted; /* a utility "AMSCIPHR" took part */
     uint8_t hasAliases;
     uint8_t loadLibrary;
     uint8_t extentCount;
-    uint32_t extents[16][2];     /* start track and number of tracks of each extent */
+    uint32_t extents[16][2]; /* start track and number of tracks of each extent */
 } XmitDataSet;
 
 /* An open transmit file. It begins with the fields of a traced file. */
 typedef struct XmitHandle {
-    IoFileCore io;               /* path, stream, mode, trace level, status, errnum, position,
-                                    binary, dump style, operation */
-    XmitDataSet* dataSets;       /* one per file, or null */
-    const char* message;         /* null while all is well; else why not */
-    uint8_t* record;             /* the current logical record */
+    IoFileCore io;         /* path, stream, mode, trace level, status, errnum, position,
+                              binary, dump style, operation */
+    XmitDataSet* dataSets; /* one per file, or null */
+    const char* message;   /* null while all is well; else why not */
+    uint8_t* record;       /* the current logical record */
     uint32_t recordLength;
     uint32_t recordCapacity;
-    uint32_t fileCount;          /* INMNUMF */
-    int64_t recordOffset;        /* file offset of the first segment of the current record */
+    uint32_t fileCount;   /* INMNUMF */
+    int64_t recordOffset; /* file offset of the first segment of the current record */
     int64_t fileSize;
-    uint32_t directoryLength;    /* length of the path up to and including its last separator */
-    char originNode[9];          /* INMFNODE */
-    char originUser[9];          /* INMFUID */
-    char originTime[15];         /* INMFTIME */
-    uint8_t segmentLength;       /* length byte of the segment being read */
-    uint8_t segment[255];        /* flags byte, data, and the next segment's length byte, when
-                                    the segment is read through the stream (traced reading, or
-                                    across the end of the read buffer) */
-    uint8_t nextLength;          /* length byte of the next segment, read ahead */
-    uint8_t recordFlags;         /* flags of the current record's first segment (0x20 control) */
-    uint8_t nextLengthRead;      /* nonzero when nextLength holds a byte read ahead */
+    uint32_t directoryLength; /* length of the path up to and including its last separator */
+    char originNode[9];       /* INMFNODE */
+    char originUser[9];       /* INMFUID */
+    char originTime[15];      /* INMFTIME */
+    uint8_t segmentLength;    /* length byte of the segment being read */
+    uint8_t segment[255];     /* flags byte, data, and the next segment's length byte, when
+                                 the segment is read through the stream (traced reading, or
+                                 across the end of the read buffer) */
+    uint8_t nextLength;       /* length byte of the next segment, read ahead */
+    uint8_t recordFlags;      /* flags of the current record's first segment (0x20 control) */
+    uint8_t nextLengthRead;   /* nonzero when nextLength holds a byte read ahead */
     /* The reader's own read buffer (internal). */
     uint8_t* readBuffer;
     uint32_t readLength;
@@ -110,10 +110,10 @@ enum {
 
 /* Reads member data record by record. */
 typedef struct MemberCursor {
-    uint8_t* record;           /* the current record's data */
-    uint8_t* assembly;         /* buffer for spanned records, or null */
-    uint32_t position;         /* in the current transmit record */
-    uint32_t blockEnd;         /* end of the current block in the transmit record */
+    uint8_t* record;   /* the current record's data */
+    uint8_t* assembly; /* buffer for spanned records, or null */
+    uint32_t position; /* in the current transmit record */
+    uint32_t blockEnd; /* end of the current block in the transmit record */
     uint32_t recordLength;
     int state;                 /* MEMBER_* */
     uint32_t assemblyCapacity; /* bytes of the assembly buffer */
@@ -151,7 +151,7 @@ enum {
     EXTRACT_TRANSLATE = 0x40, /* translate to the workstation code page */
     EXTRACT_BLOCKED = 0x20,
     EXTRACT_SPANNED = 0x10,
-    EXTRACT_TRUNCATE = 0x08   /* truncate long records silently */
+    EXTRACT_TRUNCATE = 0x08 /* truncate long records silently */
 };
 
 /* Functions of eXmitFileExtract. */
@@ -159,11 +159,11 @@ enum { EXTRACT_GO = 0, EXTRACT_SKIP = 1, EXTRACT_STOP = 2 };
 
 /* Results of eXmitFileExtract. */
 enum {
-    EXTRACT_RESULT_DONE = 0,        /* finished or failed: see severity and message */
-    EXTRACT_RESULT_WRITTEN = 1,     /* the announced member was written */
-    EXTRACT_RESULT_NEW = 2,         /* the next file is announced and does not exist yet */
-    EXTRACT_RESULT_EXISTS = 3,      /* the next file exists: answer 0 to replace, 1 to skip */
-    EXTRACT_RESULT_NOT_WRITTEN = 4  /* the member was not written: message says why */
+    EXTRACT_RESULT_DONE = 0,       /* finished or failed: see severity and message */
+    EXTRACT_RESULT_WRITTEN = 1,    /* the announced member was written */
+    EXTRACT_RESULT_NEW = 2,        /* the next file is announced and does not exist yet */
+    EXTRACT_RESULT_EXISTS = 3,     /* the next file exists: answer 0 to replace, 1 to skip */
+    EXTRACT_RESULT_NOT_WRITTEN = 4 /* the member was not written: message says why */
 };
 
 /* Bits of ExtractBlock.progress. */
@@ -207,8 +207,7 @@ typedef struct ExtractBlock {
 /* The runtime entry points. */
 OPX_API const char* pszOpxDllConnect(int* status, ConnectionRecord** record, int traceLevel,
                                      const char* modulePath, const char* family,
-                                     const char* version, PrintCallback print,
-                                     FatalCallback fatal);
+                                     const char* version, PrintCallback print, FatalCallback fatal);
 OPX_API const char* pszOpxSetConversion(void);
 OPX_API int iOpxIsMemberName(const char* name);
 

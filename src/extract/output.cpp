@@ -25,7 +25,9 @@ void putLength(uint8_t* p, uint32_t v) {
 
 } // namespace
 
-OutputFile::~OutputFile() { abandon(); }
+OutputFile::~OutputFile() {
+    abandon();
+}
 
 bool OutputFile::fail() {
     error_ = std::strerror(io_.errnum != 0 ? io_.errnum : EIO);
@@ -47,7 +49,8 @@ bool OutputFile::open(const std::string& target, const OutputSettings& settings)
     io_ = IoFileCore{};
     io_.path = temp_.c_str();
     io_.mode = IO_WRITE;
-    const bool textMode = (s_.type == EXTRACT_TYPE_TEXT || s_.type == EXTRACT_TYPE_DUMP) && s_.lineEnd == 0;
+    const bool textMode =
+        (s_.type == EXTRACT_TYPE_TEXT || s_.type == EXTRACT_TYPE_DUMP) && s_.lineEnd == 0;
     io_.binary = textMode ? 0 : 1;
     io_.traceLevel = s_.traceLevel;
     if (rt::ioOpen(io_) != IO_OK) {
@@ -57,9 +60,15 @@ bool OutputFile::open(const std::string& target, const OutputSettings& settings)
         return false;
     }
     switch (s_.format) {
-    case EXTRACT_FORMAT_RDW: maxData_ = s_.lrecl >= 4 ? s_.lrecl - 4 : 0; break;
-    case EXTRACT_FORMAT_VARIABLE: maxData_ = s_.lrecl >= 4 ? s_.lrecl - 4 : 0; break;
-    default: maxData_ = s_.lrecl; break;
+    case EXTRACT_FORMAT_RDW:
+        maxData_ = s_.lrecl >= 4 ? s_.lrecl - 4 : 0;
+        break;
+    case EXTRACT_FORMAT_VARIABLE:
+        maxData_ = s_.lrecl >= 4 ? s_.lrecl - 4 : 0;
+        break;
+    default:
+        maxData_ = s_.lrecl;
+        break;
     }
     if (s_.type == EXTRACT_TYPE_TEXT || s_.type == EXTRACT_TYPE_DUMP) maxData_ = s_.lrecl;
     block_.clear();
@@ -168,7 +177,9 @@ OutputFile::Status OutputFile::record(const uint8_t* data, uint32_t n) {
         work_.assign(data, data + n);
         work_.resize(s_.lrecl, pad);
         break;
-    case EXTRACT_FORMAT_BYTES: work_.assign(data, data + n); break;
+    case EXTRACT_FORMAT_BYTES:
+        work_.assign(data, data + n);
+        break;
     case EXTRACT_FORMAT_LENGTH2:
     case EXTRACT_FORMAT_LENGTH2I: {
         work_.resize(2);
@@ -189,7 +200,8 @@ OutputFile::Status OutputFile::record(const uint8_t* data, uint32_t n) {
         if (translated) translate(work_.data(), n);
         return variable(work_.data(), n) ? kOk : kFailed;
     }
-    default: return kFailed;
+    default:
+        return kFailed;
     }
     if (translated) translate(work_.data(), work_.size());
     return put(work_.data(), work_.size()) ? kOk : kFailed;

@@ -13,19 +13,19 @@
 namespace opx {
 
 struct OutputSettings {
-    int type = 0;          // EXTRACT_TYPE_*
-    int format = 0;        // EXTRACT_FORMAT_*
-    uint32_t lrecl = 0;    // output record (or line) length
+    int type = 0;       // EXTRACT_TYPE_*
+    int format = 0;     // EXTRACT_FORMAT_*
+    uint32_t lrecl = 0; // output record (or line) length
     uint32_t blockSize = 0;
-    uint8_t options = 0;   // EXTRACT_* option bits
-    uint8_t pad = 0x40;    // EBCDIC
+    uint8_t options = 0; // EXTRACT_* option bits
+    uint8_t pad = 0x40;  // EBCDIC
     uint8_t tabWidth = 0;
     int lineEnd = 0;
     int traceLevel = 0;
 };
 
 class OutputFile {
-public:
+  public:
     // Outcome of writing a record.
     enum Status { kOk = 0, kTruncated = 8, kFailed = 12 };
 
@@ -43,7 +43,7 @@ public:
     const std::string& error() const { return error_; }
     uint32_t maximumData() const { return maxData_; }
 
-private:
+  private:
     bool put(const uint8_t* data, size_t length);
     bool flushOutput();
     bool flushBlock();

@@ -44,7 +44,9 @@ bool readDirectory(XmitHandle* h, XmitDataSet* ds);
 // The entry of a loaded directory, or null beyond its end.
 const uint8_t* directoryEntry(const XmitDataSet* ds, unsigned index);
 // The length of a directory entry from its indicator byte.
-inline unsigned entryLength(const uint8_t* entry) { return 12u + 2u * (entry[11] & 0x1Fu); }
+inline unsigned entryLength(const uint8_t* entry) {
+    return 12u + 2u * (entry[11] & 0x1Fu);
+}
 
 // Decodes the load-module attributes of a directory entry of the given length. Fields that lie
 // beyond the entry count as absent.
@@ -61,7 +63,8 @@ uint32_t relativeTtr(const XmitDataSet* ds, const uint8_t* countField);
 
 // Starts reading member data at the data set's first member: seeks to the data position and
 // resets the cursor. For spanned records an assembly buffer may be given.
-bool startMembers(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint8_t* assembly, uint32_t capacity);
+bool startMembers(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint8_t* assembly,
+                  uint32_t capacity);
 
 // Delivers the next record of the current member: MEMBER_RECORD with cursor.record and
 // cursor.recordLength, MEMBER_END at the member's end (the cursor then stands at the next

@@ -32,8 +32,10 @@ bool refuse(XmitHandle* h, const char* message) {
 
 bool checkUnloadControlRecords(XmitHandle* h, XmitDataSet* ds) {
     if (readRecord(h) != IO_OK) return false;
-    if (isControl(h)) return refuse(h, "Invalid TSO TRANSMIT file data (missing IEBCOPY control record 1)");
-    if (h->recordLength < kR1MinLength) return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 length)");
+    if (isControl(h))
+        return refuse(h, "Invalid TSO TRANSMIT file data (missing IEBCOPY control record 1)");
+    if (h->recordLength < kR1MinLength)
+        return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 length)");
     const uint8_t* r1 = h->record;
     if (std::memcmp(r1 + kR1Identifier, kIdentifier, 3) != 0)
         return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 ID)");
@@ -52,16 +54,21 @@ bool checkUnloadControlRecords(XmitHandle* h, XmitDataSet* ds) {
         ds->kind = XMIT_KIND_PDSE;
         if (flags & kUnloadLoadLibrary) ds->loadLibrary = 1;
         break;
-    default: ds->kind = XMIT_KIND_UNSUPPORTED; break;
+    default:
+        ds->kind = XMIT_KIND_UNSUPPORTED;
+        break;
     }
     if (ds->kind == XMIT_KIND_UNSUPPORTED) return true;
 
-    if (h->recordLength > kR1MinLength && r1[kR1ControlRecordCount] != 0 && r1[kR1ControlRecordCount] != 2)
+    if (h->recordLength > kR1MinLength && r1[kR1ControlRecordCount] != 0 &&
+        r1[kR1ControlRecordCount] != 2)
         return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY control record count)");
 
     if (readRecord(h) != IO_OK) return false;
-    if (isControl(h)) return refuse(h, "Invalid TSO TRANSMIT file data (missing IEBCOPY control record 2)");
-    if (h->recordLength != kR2Length) return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 length)");
+    if (isControl(h))
+        return refuse(h, "Invalid TSO TRANSMIT file data (missing IEBCOPY control record 2)");
+    if (h->recordLength != kR2Length)
+        return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 length)");
     const uint8_t* r2 = h->record;
     const unsigned extents = r2[kR2ExtentCount];
     if (extents == 0 || extents > kMaxExtents)
@@ -73,7 +80,8 @@ bool checkUnloadControlRecords(XmitHandle* h, XmitDataSet* ds) {
             return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extent information)");
         const uint32_t start = be16(e + kExtentStartCylinder) * tracks + startHead;
         const uint32_t end = be16(e + kExtentEndCylinder) * tracks + endHead;
-        if (end < start) return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extent information)");
+        if (end < start)
+            return refuse(h, "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extent information)");
         ds->extents[i][0] = start;
         ds->extents[i][1] = end - start + 1;
     }
@@ -93,7 +101,8 @@ template <class OnEntry> bool walkDirectory(XmitHandle* h, XmitDataSet* ds, OnEn
     for (;;) {
         if (readRecord(h) != IO_OK) return false;
         if (isControl(h))
-            return refuse(h, "Invalid TSO TRANSMIT file (unexpected XMIT control record in IEBCOPY directory data)");
+            return refuse(h, "Invalid TSO TRANSMIT file (unexpected XMIT control record in IEBCOPY "
+                             "directory data)");
         const uint8_t* rec = h->record;
         const uint32_t length = h->recordLength;
         uint32_t at = 0;
@@ -109,7 +118,8 @@ template <class OnEntry> bool walkDirectory(XmitHandle* h, XmitDataSet* ds, OnEn
             at += kDirectoryStep;
             // Blocks after the last one are passed over.
             if (lastSeen) continue;
-            if (std::memcmp(step + kDirCountField, kDirectoryCountField, sizeof kDirectoryCountField) != 0)
+            if (std::memcmp(step + kDirCountField, kDirectoryCountField,
+                            sizeof kDirectoryCountField) != 0)
                 return refuse(h, kInvalid);
             const uint8_t* block = step + kDirBlock;
             const unsigned used = be16(block);
@@ -244,7 +254,8 @@ int packedDate(const uint8_t p[4], char* text) {
 
 uint32_t relativeTtr(const XmitDataSet* ds, const uint8_t* cf) {
     const unsigned m = cf[kCfExtent] < ds->extentCount ? cf[kCfExtent] : 0;
-    uint32_t track = be16(cf + kCfCylinder) * ds->tracksPerCylinder + be16(cf + kCfHead) - ds->extents[m][0];
+    uint32_t track =
+        be16(cf + kCfCylinder) * ds->tracksPerCylinder + be16(cf + kCfHead) - ds->extents[m][0];
     for (unsigned i = 0; i < m; ++i) track += ds->extents[i][1];
     return ((track & 0xFFFF) << 8) | cf[kCfRecord];
 }
@@ -270,8 +281,11 @@ OPX_EXTERN_C OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* h, unsigned n) 
         if (ds->encrypted) break;
         if (ds->dataPosition == 0 && !readDirectory(h, ds)) return nullptr;
         return ds;
-    case XMIT_KIND_PDSE: h->message = "PDSE data sets are not supported"; return nullptr;
-    default: break;
+    case XMIT_KIND_PDSE:
+        h->message = "PDSE data sets are not supported";
+        return nullptr;
+    default:
+        break;
     }
     h->message = "Directory information is not available";
     return nullptr;
@@ -299,19 +313,24 @@ void formatEntry(const XmitDataSet* ds, const uint8_t* e, char* line) {
         const uint8_t* real = nullptr;
         for (unsigned i = 0; i < ds->entryCount && real == nullptr; ++i) {
             const uint8_t* other = directoryEntry(ds, i);
-            if (!(other[kEntryIndicator] & kAlias) && std::memcmp(other + kEntryTtr, e + kEntryTtr, 3) == 0) real = other;
+            if (!(other[kEntryIndicator] & kAlias) &&
+                std::memcmp(other + kEntryTtr, e + kEntryTtr, 3) == 0)
+                real = other;
         }
-        if (real != nullptr) translatedName(real + kEntryName, line + 10);
-        else std::memcpy(line + 10, "????????", 8);
+        if (real != nullptr)
+            translatedName(real + kEntryName, line + 10);
+        else
+            std::memcpy(line + 10, "????????", 8);
     }
     if (!ds->loadLibrary) {
         const unsigned halfwords = e[kEntryIndicator] & kHalfwordMask;
         if (halfwords != 14 && halfwords != 15) return;
         char created[11], changed[11];
-        if (packedDate(e + kIspfCreated, created) > 0 || packedDate(e + kIspfChanged, changed) > 0) return;
+        if (packedDate(e + kIspfCreated, created) > 0 || packedDate(e + kIspfChanged, changed) > 0)
+            return;
         char stats[64];
-        std::snprintf(stats, sizeof stats, "  %3u.%03u  %s  %s %.2X:%.2X  ", e[kIspfVersion], e[kIspfModification],
-                      created, changed, e[kIspfHour], e[kIspfMinute]);
+        std::snprintf(stats, sizeof stats, "  %3u.%03u  %s  %s %.2X:%.2X  ", e[kIspfVersion],
+                      e[kIspfModification], created, changed, e[kIspfHour], e[kIspfMinute]);
         put(line, 18, stats);
         if (e[kIspfUser] >= 0x41) {
             char user[9] = {0};
@@ -327,7 +346,8 @@ void formatEntry(const XmitDataSet* ds, const uint8_t* e, char* line) {
     decodeLoadModuleEntry(e, length, &info);
     if (info.flags & DE_PROGRAM_OBJECT) return;
     char sizes[32];
-    std::snprintf(sizes, sizeof sizes, "  %.6lX  %.6lX", static_cast<unsigned long>(info.moduleSize),
+    std::snprintf(sizes, sizeof sizes, "  %.6lX  %.6lX",
+                  static_cast<unsigned long>(info.moduleSize),
                   static_cast<unsigned long>(info.entryPoint));
     put(line, 18, sizes);
     std::memset(line + 34, ' ', 77 - 34);
@@ -344,18 +364,22 @@ void formatEntry(const XmitDataSet* ds, const uint8_t* e, char* line) {
         uint32_t flag;
         unsigned column;
         const char* text;
-    } kAttributes[] = {{DE_REFR, 54, "RF"}, {DE_RENT, 57, "RN"}, {DE_REUS, 60, "RU"}, {DE_TEST, 63, "TS"},
-                       {DE_ONLY, 66, "OL"}, {DE_OVLY, 69, "OV"}, {DE_SCTR, 72, "SC"}};
+    } kAttributes[] = {{DE_REFR, 54, "RF"}, {DE_RENT, 57, "RN"}, {DE_REUS, 60, "RU"},
+                       {DE_TEST, 63, "TS"}, {DE_ONLY, 66, "OL"}, {DE_OVLY, 69, "OV"},
+                       {DE_SCTR, 72, "SC"}};
     for (const auto& a : kAttributes)
         if (info.flags & a.flag) put(line, a.column, a.text);
-    if (info.flags & DE_NOT_EDITABLE) put(line, 75, "NE");
-    else if (info.flags & DE_NOT_EXECUTABLE) put(line, 75, "NX");
+    if (info.flags & DE_NOT_EDITABLE)
+        put(line, 75, "NE");
+    else if (info.flags & DE_NOT_EXECUTABLE)
+        put(line, 75, "NX");
     line[77] = '\0';
 }
 
 } // namespace
 
-OPX_EXTERN_C OPX_API void vXmitFileFormatDe(XmitDataSet* ds, unsigned index, char* line, unsigned size) {
+OPX_EXTERN_C OPX_API void vXmitFileFormatDe(XmitDataSet* ds, unsigned index, char* line,
+                                            unsigned size) {
     if (line == nullptr || size == 0) return;
     const uint8_t* entry = directoryEntry(ds, index);
     if (entry == nullptr || size < 78) {

@@ -19,12 +19,12 @@ inline constexpr unsigned kR1Flags = 0;
 inline constexpr unsigned kR1Identifier = 1; // 3 bytes X'CA6D0F'
 inline constexpr uint8_t kIdentifier[3] = {0xCA, 0x6D, 0x0F};
 inline constexpr unsigned kR1SmsFlags = 13;
-inline constexpr unsigned kR1TracksPerCylinder = 26; // 2 bytes
+inline constexpr unsigned kR1TracksPerCylinder = 26;  // 2 bytes
 inline constexpr unsigned kR1ControlRecordCount = 36; // high byte: 0 or 2
 inline constexpr uint8_t kUnloadTypeMask = 0xC0;      // 00 ordinary, 01 PDSE, else not supported
 inline constexpr uint8_t kUnloadPdse = 0x40;
-inline constexpr uint8_t kUnloadLoadLibrary = 0x08;   // with the PDSE type
-inline constexpr uint8_t kUnloadPdseOld = 0x01;       // with the ordinary type
+inline constexpr uint8_t kUnloadLoadLibrary = 0x08; // with the PDSE type
+inline constexpr uint8_t kUnloadPdseOld = 0x01;     // with the ordinary type
 inline constexpr uint8_t kSmsPdse = 0x08;
 
 // COPYR2.
@@ -41,17 +41,17 @@ inline constexpr unsigned kExtentEndHead = 12;
 // Directory records.
 inline constexpr unsigned kDirectoryStep = 276; // count field, key, block
 inline constexpr unsigned kEndMarkerLength = 12;
-inline constexpr unsigned kDirCountField = 0;   // 12 bytes, fixed below
+inline constexpr unsigned kDirCountField = 0; // 12 bytes, fixed below
 inline constexpr uint8_t kDirectoryCountField[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x01, 0x00};
-inline constexpr unsigned kDirKey = 12;         // 8 bytes: highest name in the block
-inline constexpr unsigned kDirBlock = 20;       // 256 bytes
+inline constexpr unsigned kDirKey = 12;   // 8 bytes: highest name in the block
+inline constexpr unsigned kDirBlock = 20; // 256 bytes
 inline constexpr unsigned kDirBlockSize = 256;
-inline constexpr unsigned kMinUsed = 14;        // used length of a block with an entry
+inline constexpr unsigned kMinUsed = 14; // used length of a block with an entry
 inline constexpr unsigned kLastBlockMinUsed = 10;
 
 // Directory entries.
-inline constexpr unsigned kEntryName = 0;   // 8 bytes EBCDIC, blank padded; X'FF' ends
-inline constexpr unsigned kEntryTtr = 8;    // 3 bytes
+inline constexpr unsigned kEntryName = 0; // 8 bytes EBCDIC, blank padded; X'FF' ends
+inline constexpr unsigned kEntryTtr = 8;  // 3 bytes
 inline constexpr unsigned kEntryIndicator = 11;
 inline constexpr unsigned kEntryUserData = 12;
 inline constexpr unsigned kEntryHeader = 12;
@@ -67,8 +67,8 @@ inline constexpr unsigned kIspfCreated = 16; // packed 0CYYDDDF
 inline constexpr unsigned kIspfChanged = 20; // packed 0CYYDDDF
 inline constexpr unsigned kIspfHour = 24;
 inline constexpr unsigned kIspfMinute = 25;
-inline constexpr unsigned kIspfLines = 26;   // current, initial, modified: 2 bytes each
-inline constexpr unsigned kIspfUser = 32;    // 8 bytes EBCDIC
+inline constexpr unsigned kIspfLines = 26; // current, initial, modified: 2 bytes each
+inline constexpr unsigned kIspfUser = 32;  // 8 bytes EBCDIC
 
 // Load-module entries, offsets from the entry's start.
 inline constexpr unsigned kLmTextTtr = 12;
@@ -82,9 +82,9 @@ inline constexpr unsigned kLmAttr3 = 30; // page aligned, SSI, APF, program obje
 inline constexpr unsigned kLmAttr4 = 31; // RMODE ANY, AMODE
 inline constexpr unsigned kLmScatterLength = 33;
 inline constexpr unsigned kLmTranslationLength = 35;
-inline constexpr unsigned kLmOptional = 33;       // without SCTR
+inline constexpr unsigned kLmOptional = 33;        // without SCTR
 inline constexpr unsigned kLmOptionalScatter = 41; // with SCTR
-inline constexpr unsigned kLmAliasData = 11;      // bytes of alias data, not read
+inline constexpr unsigned kLmAliasData = 11;       // bytes of alias data, not read
 inline constexpr unsigned kLmMinEntry = 34;
 
 inline constexpr uint8_t kAttr1Rent = 0x80, kAttr1Reus = 0x40, kAttr1Ovly = 0x20, kAttr1Test = 0x10,
@@ -96,7 +96,7 @@ inline constexpr uint8_t kAttr4RmodeAny = 0x10, kAttr4AmodeMask = 0x03;
 
 // Member data: the count field in front of each block.
 inline constexpr unsigned kCountField = 12;
-inline constexpr unsigned kCfFlag = 0;     // X'00' ordinary, X'E0' no member data
+inline constexpr unsigned kCfFlag = 0; // X'00' ordinary, X'E0' no member data
 inline constexpr unsigned kCfExtent = 1;
 inline constexpr unsigned kCfBin = 2;
 inline constexpr unsigned kCfCylinder = 4;

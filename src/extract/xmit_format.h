@@ -14,7 +14,7 @@ namespace xmit {
 inline constexpr unsigned kFileRecordLength = 80; // the file size is a multiple of this
 inline constexpr unsigned kMinimumFileSize = 160;
 inline constexpr unsigned kMaxSegmentLength = 255;
-inline constexpr unsigned kSegmentHeader = 2;      // length byte and flags byte
+inline constexpr unsigned kSegmentHeader = 2; // length byte and flags byte
 
 // Segment flags.
 inline constexpr uint8_t kFirstSegment = 0x80;
@@ -37,8 +37,8 @@ inline constexpr unsigned kInmr02FileNumber = 6;
 inline constexpr unsigned kInmr02TextUnits = 10;
 
 // Text units.
-inline constexpr unsigned kTextUnitHeader = 4;   // key and number of values
-inline constexpr unsigned kTextValueHeader = 2;  // length of a value
+inline constexpr unsigned kTextUnitHeader = 4;  // key and number of values
+inline constexpr unsigned kTextValueHeader = 2; // length of a value
 inline constexpr unsigned kMaxTextValues = 32767;
 inline constexpr unsigned kMaxTextValueLength = 32767;
 
@@ -76,8 +76,12 @@ inline constexpr uint8_t kRecfmSpanned = 0x08;
 inline constexpr uint8_t kRecfmAsa = 0x04;
 inline constexpr uint8_t kRecfmMachine = 0x02;
 
-inline uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-inline uint32_t be24(const uint8_t* p) { return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]; }
+inline uint16_t be16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline uint32_t be24(const uint8_t* p) {
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
 inline uint32_t be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }

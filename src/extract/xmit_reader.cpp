@@ -52,8 +52,10 @@ size_t readBytes(XmitHandle* h, uint8_t* out, size_t n) {
     while (got < n) {
         if (h->readPosition == h->readLength) {
             if (h->readBuffer == nullptr)
-                h->readBuffer = static_cast<uint8_t*>(rt::allocZeroed(kReadBufferSize + kMaxSegmentLength));
-            h->readLength = static_cast<uint32_t>(rt::ioRead(h->io, h->readBuffer, 1, kReadBufferSize));
+                h->readBuffer =
+                    static_cast<uint8_t*>(rt::allocZeroed(kReadBufferSize + kMaxSegmentLength));
+            h->readLength =
+                static_cast<uint32_t>(rt::ioRead(h->io, h->readBuffer, 1, kReadBufferSize));
             h->readPosition = 0;
             if (h->readLength == 0) return got; // end of file or error: the status says which
         }
@@ -68,7 +70,9 @@ size_t readBytes(XmitHandle* h, uint8_t* out, size_t n) {
 
 } // namespace
 
-int64_t nextRecordPosition(const XmitHandle* h) { return h->io.position - (h->nextLengthRead ? 1 : 0); }
+int64_t nextRecordPosition(const XmitHandle* h) {
+    return h->io.position - (h->nextLengthRead ? 1 : 0);
+}
 
 int tell(XmitHandle* h, int64_t* position) {
     if (h->io.traceLevel >= TRACE_CALLS) {
@@ -83,10 +87,13 @@ int tell(XmitHandle* h, int64_t* position) {
     return IO_OK;
 }
 
-bool isControl(const XmitHandle* h) { return (h->recordFlags & kControlRecord) != 0; }
+bool isControl(const XmitHandle* h) {
+    return (h->recordFlags & kControlRecord) != 0;
+}
 
 bool hasIdentifier(const XmitHandle* h, const uint8_t id[6]) {
-    return h->recordLength >= kIdentifierLength && std::memcmp(h->record, id, kIdentifierLength) == 0;
+    return h->recordLength >= kIdentifierLength &&
+           std::memcmp(h->record, id, kIdentifierLength) == 0;
 }
 
 int seek(XmitHandle* h, int64_t offset) {
@@ -121,7 +128,8 @@ int readRecord(XmitHandle* h) {
         const int64_t lengthOffset = h->io.position - 1;
         h->segmentLength = static_cast<uint8_t>(length);
         if (length < kSegmentHeader)
-            return failRecord(h, rt::message("Invalid segment length at offset %" PRId64, lengthOffset), IO_EOF);
+            return failRecord(
+                h, rt::message("Invalid segment length at offset %" PRId64, lengthOffset), IO_EOF);
         // One read takes the flags byte, the data and the next segment's length byte. When the
         // read buffer holds the whole segment it is used where it stands.
         const uint8_t* seg;
@@ -149,16 +157,21 @@ int readRecord(XmitHandle* h) {
         }
         const uint8_t flags = seg[0];
         if ((flags & kReservedFlags) != 0 || (first && (flags & kFirstSegment) == 0))
-            return failRecord(h, rt::message("Invalid segment flags at offset %" PRId64, lengthOffset + 1), IO_EOF);
+            return failRecord(
+                h, rt::message("Invalid segment flags at offset %" PRId64, lengthOffset + 1),
+                IO_EOF);
         // A segment without data is only a record of its own: first and last at once (an
         // empty record).
-        if (length == kSegmentHeader && !(first && (flags & (kFirstSegment | kLastSegment)) ==
-                                                       (kFirstSegment | kLastSegment)))
-            return failRecord(h, rt::message("Invalid segment length at offset %" PRId64, lengthOffset), IO_EOF);
+        if (length == kSegmentHeader &&
+            !(first && (flags & (kFirstSegment | kLastSegment)) == (kFirstSegment | kLastSegment)))
+            return failRecord(
+                h, rt::message("Invalid segment length at offset %" PRId64, lengthOffset), IO_EOF);
         if (first) h->recordFlags = flags;
         const uint32_t dataLength = length - kSegmentHeader;
         if (h->recordLength > kMaxRecordLength - dataLength)
-            return failRecord(h, rt::message("Invalid segment flags at offset %" PRId64, lengthOffset + 1), IO_EOF);
+            return failRecord(
+                h, rt::message("Invalid segment flags at offset %" PRId64, lengthOffset + 1),
+                IO_EOF);
         const uint32_t needed = h->recordLength + dataLength;
         // The record keeps room for a whole segment beyond its data (see the copy below).
         if (needed + kMaxSegmentLength > h->recordCapacity) {
@@ -187,7 +200,8 @@ int readRecord(XmitHandle* h) {
 
 namespace {
 
-// ---- text units ----------------------------------------------------------------------------------
+// ---- text units
+// ----------------------------------------------------------------------------------
 
 struct TextUnitValue {
     const uint8_t* data;
@@ -232,24 +246,33 @@ uint32_t numberOf(const TextUnitValue& v) {
     return be32(v.data + v.length - 4);
 }
 
-void textOf(const TextUnitValue& v, char* field, size_t capacity) { rt::translateText(v.data, v.length, field, capacity); }
+void textOf(const TextUnitValue& v, char* field, size_t capacity) {
+    rt::translateText(v.data, v.length, field, capacity);
+}
 
 bool readInmr01(XmitHandle* h) {
     bool sawCount = false;
-    const bool ok = walkTextUnits(h, kInmr01TextUnits,
-                                  [&](uint16_t key, unsigned, const TextUnitValue* values, unsigned n) {
-                                      if (n == 0) return;
-                                      switch (key) {
-                                      case INMFNODE: textOf(values[0], h->originNode, sizeof h->originNode); break;
-                                      case INMFUID: textOf(values[0], h->originUser, sizeof h->originUser); break;
-                                      case INMFTIME: textOf(values[0], h->originTime, sizeof h->originTime); break;
-                                      case INMNUMF:
-                                          h->fileCount = numberOf(values[0]);
-                                          sawCount = true;
-                                          break;
-                                      default: break;
-                                      }
-                                  });
+    const bool ok = walkTextUnits(
+        h, kInmr01TextUnits, [&](uint16_t key, unsigned, const TextUnitValue* values, unsigned n) {
+            if (n == 0) return;
+            switch (key) {
+            case INMFNODE:
+                textOf(values[0], h->originNode, sizeof h->originNode);
+                break;
+            case INMFUID:
+                textOf(values[0], h->originUser, sizeof h->originUser);
+                break;
+            case INMFTIME:
+                textOf(values[0], h->originTime, sizeof h->originTime);
+                break;
+            case INMNUMF:
+                h->fileCount = numberOf(values[0]);
+                sawCount = true;
+                break;
+            default:
+                break;
+            }
+        });
     (void)sawCount;
     return ok;
 }
@@ -258,17 +281,26 @@ bool readInmr01(XmitHandle* h) {
 void recfmLetters(uint8_t recfm, char* out) {
     int n = 0;
     switch (recfm & kRecfmUndefined) {
-    case kRecfmUndefined: out[n++] = 'U'; break;
-    case kRecfmFixed: out[n++] = 'F'; break;
-    case kRecfmVariable: out[n++] = 'V'; break;
-    default: break;
+    case kRecfmUndefined:
+        out[n++] = 'U';
+        break;
+    case kRecfmFixed:
+        out[n++] = 'F';
+        break;
+    case kRecfmVariable:
+        out[n++] = 'V';
+        break;
+    default:
+        break;
     }
     if (n != 0) {
         if (recfm & kRecfmTrackOverflow) out[n++] = 'T';
         if (recfm & kRecfmBlocked) out[n++] = 'B';
         if (recfm & kRecfmSpanned) out[n++] = 'S';
-        if (recfm & kRecfmAsa) out[n++] = 'A';
-        else if (recfm & kRecfmMachine) out[n++] = 'M';
+        if (recfm & kRecfmAsa)
+            out[n++] = 'A';
+        else if (recfm & kRecfmMachine)
+            out[n++] = 'M';
     }
     out[n] = '\0';
 }
@@ -277,7 +309,8 @@ void recfmLetters(uint8_t recfm, char* out) {
 bool readInmr02Record(XmitHandle* h, uint32_t n) {
     if (readRecord(h) != IO_OK) return false;
     if (!isControl(h)) return refuse(h, "Invalid TSO TRANSMIT file (missing INMR02 record)");
-    if (!hasIdentifier(h, kInmr02)) return refuse(h, "Invalid TSO TRANSMIT file (bad INMR02 record ID)");
+    if (!hasIdentifier(h, kInmr02))
+        return refuse(h, "Invalid TSO TRANSMIT file (bad INMR02 record ID)");
     if (h->recordLength < kInmr02TextUnits || be32(h->record + kInmr02FileNumber) != n)
         return refuse(h, "Invalid TSO TRANSMIT file (bad INMR02 file number)");
     return true;
@@ -294,40 +327,56 @@ bool readInmr02Group(XmitHandle* h, uint32_t n) {
     char utility[9] = {0};
     bool message = false, haveDsorg = false;
     uint16_t dsorg = 0;
-    const bool ok = walkTextUnits(h, kInmr02TextUnits, [&](uint16_t key, unsigned, const TextUnitValue* v, unsigned count) {
-        if (key == INMTERM) message = true;
-        if (count == 0) return;
-        switch (key) {
-        case INMUTILN: textOf(v[0], utility, sizeof utility); break;
-        case INMDSNAM: {
-            // One value per qualifier, joined with periods, at most 44 characters.
-            size_t len = 0;
-            for (unsigned i = 0; i < count && len < 44; ++i) {
-                if (i > 0) ds->dsname[len++] = '.';
-                char qualifier[45];
-                textOf(v[i], qualifier, sizeof qualifier);
-                for (const char* q = qualifier; *q && len < 44; ++q) ds->dsname[len++] = *q;
+    const bool ok = walkTextUnits(
+        h, kInmr02TextUnits, [&](uint16_t key, unsigned, const TextUnitValue* v, unsigned count) {
+            if (key == INMTERM) message = true;
+            if (count == 0) return;
+            switch (key) {
+            case INMUTILN:
+                textOf(v[0], utility, sizeof utility);
+                break;
+            case INMDSNAM: {
+                // One value per qualifier, joined with periods, at most 44 characters.
+                size_t len = 0;
+                for (unsigned i = 0; i < count && len < 44; ++i) {
+                    if (i > 0) ds->dsname[len++] = '.';
+                    char qualifier[45];
+                    textOf(v[i], qualifier, sizeof qualifier);
+                    for (const char* q = qualifier; *q && len < 44; ++q) ds->dsname[len++] = *q;
+                }
+                ds->dsname[len] = '\0';
+                break;
             }
-            ds->dsname[len] = '\0';
-            break;
-        }
-        case INMMEMBR: textOf(v[0], ds->member, sizeof ds->member); break;
-        case INMBLKSZ: ds->blksize = static_cast<int32_t>(numberOf(v[0])); break;
-        case INMLRECL: ds->lrecl = static_cast<int32_t>(numberOf(v[0])); break;
-        case INMDSORG:
-            dsorg = v[0].length == 1 ? v[0].data[0] : be16(v[0].data);
-            haveDsorg = true;
-            break;
-        case INMRECFM: ds->recfm = v[0].data[0]; break;
-        default: break;
-        }
-    });
+            case INMMEMBR:
+                textOf(v[0], ds->member, sizeof ds->member);
+                break;
+            case INMBLKSZ:
+                ds->blksize = static_cast<int32_t>(numberOf(v[0]));
+                break;
+            case INMLRECL:
+                ds->lrecl = static_cast<int32_t>(numberOf(v[0]));
+                break;
+            case INMDSORG:
+                dsorg = v[0].length == 1 ? v[0].data[0] : be16(v[0].data);
+                haveDsorg = true;
+                break;
+            case INMRECFM:
+                ds->recfm = v[0].data[0];
+                break;
+            default:
+                break;
+            }
+        });
     if (!ok) return refuse(h, "Invalid TSO TRANSMIT file (bad INMR02 segment fields)");
 
-    if (message) ds->kind = XMIT_KIND_MESSAGE;
-    else if (haveDsorg && dsorg == kDsorgSequential) ds->kind = XMIT_KIND_SEQUENTIAL;
-    else if (haveDsorg && dsorg == kDsorgPartitioned) ds->kind = XMIT_KIND_PARTITIONED;
-    else ds->kind = XMIT_KIND_UNSUPPORTED;
+    if (message)
+        ds->kind = XMIT_KIND_MESSAGE;
+    else if (haveDsorg && dsorg == kDsorgSequential)
+        ds->kind = XMIT_KIND_SEQUENTIAL;
+    else if (haveDsorg && dsorg == kDsorgPartitioned)
+        ds->kind = XMIT_KIND_PARTITIONED;
+    else
+        ds->kind = XMIT_KIND_UNSUPPORTED;
     if (std::strcmp(utility, "IEBCOPY") == 0) {
         if (ds->kind != XMIT_KIND_PARTITIONED) ds->kind = XMIT_KIND_UNSUPPORTED;
     } else if (ds->kind == XMIT_KIND_PARTITIONED) {
@@ -341,9 +390,12 @@ bool readInmr02Group(XmitHandle* h, uint32_t n) {
     while (std::strcmp(utility, "INMCOPY") != 0) {
         if (!readInmr02Record(h, n)) return false;
         utility[0] = '\0';
-        const bool walked = walkTextUnits(h, kInmr02TextUnits, [&](uint16_t key, unsigned, const TextUnitValue* v, unsigned count) {
-            if (key == INMUTILN && count > 0) textOf(v[0], utility, sizeof utility);
-        });
+        const bool walked =
+            walkTextUnits(h, kInmr02TextUnits,
+                          [&](uint16_t key, unsigned, const TextUnitValue* v, unsigned count) {
+                              if (key == INMUTILN && count > 0)
+                                  textOf(v[0], utility, sizeof utility);
+                          });
         if (!walked) return refuse(h, "Invalid TSO TRANSMIT file (bad INMR02 segment fields)");
         if (std::strcmp(utility, "AMSCIPHR") == 0) ds->encrypted = 1;
     }
@@ -390,7 +442,8 @@ bool readMessage(XmitHandle* h, XmitDataSet* ds) {
 void describeFiles(XmitHandle* h) {
     // The file: INMR01, the INMR02 groups of every file, then each file's INMR03 and data.
     if (readRecord(h) != IO_OK) {
-        if (h->io.status == IO_EOF) h->message = "Invalid TSO TRANSMIT file (cannot read INMR01 record)";
+        if (h->io.status == IO_EOF)
+            h->message = "Invalid TSO TRANSMIT file (cannot read INMR01 record)";
         return;
     }
     if (!isControl(h) || !hasIdentifier(h, kInmr01)) {
@@ -420,11 +473,14 @@ void describeFiles(XmitHandle* h) {
         case XMIT_KIND_MESSAGE:
             if (!readMessage(h, ds)) return;
             break;
-        case XMIT_KIND_SEQUENTIAL: ds->dataPosition = nextRecordPosition(h); break;
+        case XMIT_KIND_SEQUENTIAL:
+            ds->dataPosition = nextRecordPosition(h);
+            break;
         case XMIT_KIND_PARTITIONED:
             if (!checkUnloadControlRecords(h, ds)) return;
             break;
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -438,7 +494,8 @@ using namespace opx;
 OPX_EXTERN_C OPX_API XmitHandle* pXmitFileOpen(const char* path) {
     auto* h = static_cast<XmitHandle*>(rt::allocZeroed(sizeof(XmitHandle)));
     h->io.path = path;
-    if (const char* sep = platform::lastSeparator(path)) h->directoryLength = static_cast<uint32_t>(sep - path + 1);
+    if (const char* sep = platform::lastSeparator(path))
+        h->directoryLength = static_cast<uint32_t>(sep - path + 1);
     rt::requireConnected();
     h->io.mode = IO_READ;
     h->io.binary = 1;

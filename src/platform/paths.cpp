@@ -36,7 +36,8 @@ std::string modulePathOf(const void* address) {
         return std::string();
     // dladdr gives the name the module was loaded by; make it a full path.
     char* full = ::realpath(info.dli_fname, nullptr);
-    if (full == nullptr) return info.dli_fname[0] == '/' ? std::string(info.dli_fname) : programPath();
+    if (full == nullptr)
+        return info.dli_fname[0] == '/' ? std::string(info.dli_fname) : programPath();
     std::string result(full);
     std::free(full);
     return result;
@@ -56,7 +57,8 @@ std::string programPath() {
 }
 
 bool sameFile(const char* a, const char* b) {
-    struct stat sa{}, sb{};
+    struct stat sa {
+    }, sb{};
     if (a == nullptr || b == nullptr || ::stat(a, &sa) != 0 || ::stat(b, &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

@@ -29,10 +29,10 @@ typedef struct ConnectionRecord {
 
 /* Trace levels of the traced file operations. */
 enum {
-    TRACE_ERRORS = 1,  /* errors */
-    TRACE_OPENS = 2,   /* opens, closes, removals and program starts */
-    TRACE_CALLS = 3,   /* every call and record */
-    TRACE_DUMPS = 4    /* hexadecimal dumps of the data */
+    TRACE_ERRORS = 1, /* errors */
+    TRACE_OPENS = 2,  /* opens, closes, removals and program starts */
+    TRACE_CALLS = 3,  /* every call and record */
+    TRACE_DUMPS = 4   /* hexadecimal dumps of the data */
 };
 
 /* I/O status of a traced file. */

@@ -91,8 +91,8 @@ int ioOpen(IoFileCore& f) {
         const bool create = f.mode == IO_WRITE;
         fail(f, create ? "CREAT" : "OPEN");
         if (f.traceLevel >= TRACE_ERRORS)
-            rt::printf(create ? "Error creating \"%s\": %s\n" : "Error opening \"%s\": %s\n", f.path,
-                       std::strerror(f.errnum));
+            rt::printf(create ? "Error creating \"%s\": %s\n" : "Error opening \"%s\": %s\n",
+                       f.path, std::strerror(f.errnum));
         return f.status;
     }
     f.status = IO_OK;
@@ -103,7 +103,8 @@ int ioOpen(IoFileCore& f) {
 
 int ioRemove(const char* path, int level) {
     if (std::remove(systemPath(path)) != 0) {
-        if (level >= TRACE_ERRORS) rt::printf("Error removing \"%s\": %s\n", path, std::strerror(errno));
+        if (level >= TRACE_ERRORS)
+            rt::printf("Error removing \"%s\": %s\n", path, std::strerror(errno));
         return 1;
     }
     if (level >= TRACE_OPENS) rt::printf("File \"%s\" removed.\n", path);
@@ -148,7 +149,8 @@ size_t ioRead(IoFileCore& f, void* buffer, size_t size, size_t count) {
                        static_cast<unsigned long>(count), f.path);
     } else if (std::ferror(f.stream)) {
         fail(f, "READ");
-        if (f.traceLevel >= TRACE_ERRORS) rt::printf("Error reading \"%s\": %s\n", f.path, std::strerror(f.errnum));
+        if (f.traceLevel >= TRACE_ERRORS)
+            rt::printf("Error reading \"%s\": %s\n", f.path, std::strerror(f.errnum));
         std::clearerr(f.stream);
     } else {
         f.status = IO_EOF;
@@ -166,7 +168,8 @@ int ioWrite(IoFileCore& f, const void* buffer, size_t size, size_t count) {
     const size_t put = std::fwrite(buffer, size, count, f.stream);
     if (put != count) {
         fail(f, "WRIT");
-        if (f.traceLevel >= TRACE_ERRORS) rt::printf("Error writing \"%s\": %s\n", f.path, std::strerror(f.errnum));
+        if (f.traceLevel >= TRACE_ERRORS)
+            rt::printf("Error writing \"%s\": %s\n", f.path, std::strerror(f.errnum));
         return f.status;
     }
     f.status = IO_OK;
@@ -177,18 +180,22 @@ int ioWrite(IoFileCore& f, const void* buffer, size_t size, size_t count) {
     return f.status;
 }
 
-int ioWriteString(IoFileCore& f, const char* text) { return ioWrite(f, text, 1, std::strlen(text)); }
+int ioWriteString(IoFileCore& f, const char* text) {
+    return ioWrite(f, text, 1, std::strlen(text));
+}
 
 int ioTell(IoFileCore& f) {
     const off_t pos = ftello(f.stream);
     if (pos < 0) {
         fail(f, "TELL");
-        if (f.traceLevel >= TRACE_ERRORS) rt::printf("fgetpos(\"%s\"): %s\n", f.path, std::strerror(f.errnum));
+        if (f.traceLevel >= TRACE_ERRORS)
+            rt::printf("fgetpos(\"%s\"): %s\n", f.path, std::strerror(f.errnum));
         return f.status;
     }
     f.position = static_cast<int64_t>(pos);
     f.status = IO_OK;
-    if (f.traceLevel >= TRACE_CALLS) rt::printf("fgetpos(\"%s\"): %" PRId64 "\n", f.path, f.position);
+    if (f.traceLevel >= TRACE_CALLS)
+        rt::printf("fgetpos(\"%s\"): %" PRId64 "\n", f.path, f.position);
     return f.status;
 }
 
@@ -197,11 +204,13 @@ int ioSeek(IoFileCore& f, int64_t offset, int whence) {
         if (fseeko(f.stream, static_cast<off_t>(offset), whence) != 0) {
             fail(f, "SEEK");
             if (f.traceLevel >= TRACE_ERRORS)
-                rt::printf("fseek(\"%s\",%" PRId64 ",%d): %s\n", f.path, offset, whence, std::strerror(f.errnum));
+                rt::printf("fseek(\"%s\",%" PRId64 ",%d): %s\n", f.path, offset, whence,
+                           std::strerror(f.errnum));
             return f.status;
         }
         f.status = IO_OK;
-        if (f.traceLevel >= TRACE_CALLS) rt::printf("fseek(\"%s\",%" PRId64 ",%d)\n", f.path, offset, whence);
+        if (f.traceLevel >= TRACE_CALLS)
+            rt::printf("fseek(\"%s\",%" PRId64 ",%d)\n", f.path, offset, whence);
         if (whence == SEEK_SET) {
             f.position = offset;
             return f.status;
@@ -210,13 +219,15 @@ int ioSeek(IoFileCore& f, int64_t offset, int whence) {
     }
     // Offsets beyond 32 bits are positioned absolutely: from the end or the current position
     // the absolute position is computed first.
-    if (f.traceLevel >= TRACE_CALLS) rt::printf("eIoSeek(\"%s\",%" PRId64 ",%d)\n", f.path, offset, whence);
+    if (f.traceLevel >= TRACE_CALLS)
+        rt::printf("eIoSeek(\"%s\",%" PRId64 ",%d)\n", f.path, offset, whence);
     int64_t target = offset;
     if (whence == SEEK_END || whence == SEEK_CUR) {
         if (whence == SEEK_END && fseeko(f.stream, 0, SEEK_END) != 0) {
             fail(f, "SEEK");
             if (f.traceLevel >= TRACE_ERRORS)
-                rt::printf("fsetpos(\"%s\",%" PRId64 "): %s\n", f.path, offset, std::strerror(f.errnum));
+                rt::printf("fsetpos(\"%s\",%" PRId64 "): %s\n", f.path, offset,
+                           std::strerror(f.errnum));
             return f.status;
         }
         if (ioTell(f) != IO_OK) return f.status;
@@ -225,7 +236,8 @@ int ioSeek(IoFileCore& f, int64_t offset, int whence) {
     if (fseeko(f.stream, static_cast<off_t>(target), SEEK_SET) != 0) {
         fail(f, "SEEK");
         if (f.traceLevel >= TRACE_ERRORS)
-            rt::printf("fsetpos(\"%s\",%" PRId64 "): %s\n", f.path, target, std::strerror(f.errnum));
+            rt::printf("fsetpos(\"%s\",%" PRId64 "): %s\n", f.path, target,
+                       std::strerror(f.errnum));
         return f.status;
     }
     f.status = IO_OK;
@@ -239,7 +251,8 @@ int ioAccess(const char* path, int mode, int level) {
     if (mode & 2) amode |= W_OK;
     if (mode & 4) amode |= R_OK;
     if (::access(systemPath(path), amode) != 0) {
-        if (level >= TRACE_OPENS) rt::printf("access(%s,%d): %s\n", path, mode, std::strerror(errno));
+        if (level >= TRACE_OPENS)
+            rt::printf("access(%s,%d): %s\n", path, mode, std::strerror(errno));
         return 1;
     }
     if (level >= TRACE_OPENS) rt::printf("access(%s,%d): 0\n", path, mode);

@@ -99,7 +99,9 @@ State& state() {
 
 // Whether the bytes of two NUL-terminated texts are equal, the terminator included; a null
 // text matches nothing.
-bool sameText(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
+bool sameText(const char* a, const char* b) {
+    return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+}
 
 // The module path of the connection record, from the caller's path, the library's own file or
 // the running program.
@@ -114,7 +116,8 @@ char* chooseModulePath(const LibraryIdentity& id, const char* given) {
     // relative path when the program's path is known and absolute.
     const std::string program = platform::programPath();
     const bool programUsable = !program.empty() && platform::isAbsolutePath(program.c_str());
-    if (platform::lastSeparator(given) == nullptr || programUsable) return duplicate(program.c_str());
+    if (platform::lastSeparator(given) == nullptr || programUsable)
+        return duplicate(program.c_str());
     return duplicate(given);
 }
 
@@ -122,9 +125,9 @@ char* chooseModulePath(const LibraryIdentity& id, const char* given) {
 
 // ---- connection ------------------------------------------------------------------------------
 
-const char* connect(const LibraryIdentity& id, int* status, ConnectionRecord** record, int traceLevel,
-                    const char* modulePathArg, const char* family, const char* version,
-                    PrintCallback print, FatalCallback fatalCallback) {
+const char* connect(const LibraryIdentity& id, int* status, ConnectionRecord** record,
+                    int traceLevel, const char* modulePathArg, const char* family,
+                    const char* version, PrintCallback print, FatalCallback fatalCallback) {
     State& s = state();
     if (record != nullptr) *record = nullptr;
     if (status != nullptr) *status = 0;
@@ -141,8 +144,8 @@ const char* connect(const LibraryIdentity& id, int* status, ConnectionRecord** r
     s.record.modulePath = chooseModulePath(id, modulePathArg);
 
     if (!sameText(family, kFamily) || !sameText(version, kVersion)) {
-        fatalf("%s %s version %s is\nincompatible with %s version %s\n", kFamily, id.fileName, kVersion,
-               family != nullptr ? family : "", version != nullptr ? version : "");
+        fatalf("%s %s version %s is\nincompatible with %s version %s\n", kFamily, id.fileName,
+               kVersion, family != nullptr ? family : "", version != nullptr ? version : "");
     }
     s.connected = &s.record;
     if (record != nullptr) *record = &s.record;
@@ -153,10 +156,18 @@ void requireConnected() {
     if (state().connected == nullptr) fatal("DLL is not connected");
 }
 
-bool isConnected() { return state().connected != nullptr; }
-const ConnectionRecord& connection() { return state().record; }
-int traceLevel() { return state().record.traceLevel; }
-const char* modulePath() { return state().record.modulePath; }
+bool isConnected() {
+    return state().connected != nullptr;
+}
+const ConnectionRecord& connection() {
+    return state().record;
+}
+int traceLevel() {
+    return state().record.traceLevel;
+}
+const char* modulePath() {
+    return state().record.modulePath;
+}
 
 // ---- fatal stop, print line, messages ----------------------------------------------------------
 
@@ -241,13 +252,21 @@ char* duplicate(const char* text) {
     return copy;
 }
 
-void release(void* block) { std::free(block); }
+void release(void* block) {
+    std::free(block);
+}
 
 // ---- translation -------------------------------------------------------------------------------
 
-const uint8_t* ebcdicToAscii() { return state().e2a; }
-const uint8_t* asciiToEbcdic() { return state().a2e; }
-const uint8_t* displayTable() { return kDisplayTable; }
+const uint8_t* ebcdicToAscii() {
+    return state().e2a;
+}
+const uint8_t* asciiToEbcdic() {
+    return state().a2e;
+}
+const uint8_t* displayTable() {
+    return kDisplayTable;
+}
 
 const char* setConversion() {
     State& s = state();
@@ -258,25 +277,28 @@ const char* setConversion() {
     Charset* ascii = pCharsetLoad(env.ascii, 0);
     Charset* ebcdic = nullptr;
     if (ascii == nullptr || ascii->kind != CODEXA_KIND_ASCII) {
-        result = message("KDU803E %u is not a valid %s code page number.", static_cast<unsigned>(env.ascii), "ASCII");
+        result = message("KDU803E %u is not a valid %s code page number.",
+                         static_cast<unsigned>(env.ascii), "ASCII");
     } else {
         ebcdic = pCharsetLoad(env.ebcdic, 0);
         if (ebcdic == nullptr || ebcdic->kind != CODEXA_KIND_EBCDIC) {
-            result = message("KDU803E %u is not a valid %s code page number.", static_cast<unsigned>(env.ebcdic),
-                             "EBCDIC");
+            result = message("KDU803E %u is not a valid %s code page number.",
+                             static_cast<unsigned>(env.ebcdic), "EBCDIC");
         } else {
             Conversion* conv = pConversionBuild(ascii, ebcdic);
             // The national characters of member names (EBCDIC X'5B', X'7B', X'7C') need
             // workstation equivalents, and the letters must be where text expects them.
-            const bool usable = conv != nullptr && conv->reverse[0x5B] != 0x1A && conv->reverse[0x7B] != 0x1A &&
-                                conv->reverse[0x7C] != 0x1A && conv->reverse[0x81] == 'a';
+            const bool usable = conv != nullptr && conv->reverse[0x5B] != 0x1A &&
+                                conv->reverse[0x7B] != 0x1A && conv->reverse[0x7C] != 0x1A &&
+                                conv->reverse[0x81] == 'a';
             if (usable) {
                 std::memcpy(s.a2e, conv->forward, 256);
                 std::memcpy(s.e2a, conv->reverse, 256);
                 s.conversionSet = true;
             } else {
-                result = message("KDU804E ASCII code page %u and EBCDIC code page %u are incompatible.",
-                                 static_cast<unsigned>(env.ascii), static_cast<unsigned>(env.ebcdic));
+                result =
+                    message("KDU804E ASCII code page %u and EBCDIC code page %u are incompatible.",
+                            static_cast<unsigned>(env.ascii), static_cast<unsigned>(env.ebcdic));
             }
             // Only the two tables are kept: the conversion refers to the character sets,
             // which are released below.
@@ -292,7 +314,8 @@ void translateText(const uint8_t* ebcdic, size_t length, char* out, size_t capac
     if (capacity == 0) return;
     const uint8_t* table = state().e2a;
     size_t n = 0;
-    for (; n < length && n + 1 < capacity && ebcdic[n] != 0; ++n) out[n] = static_cast<char>(table[ebcdic[n]]);
+    for (; n < length && n + 1 < capacity && ebcdic[n] != 0; ++n)
+        out[n] = static_cast<char>(table[ebcdic[n]]);
     std::memset(out + n, 0, capacity - n);
 }
 
@@ -312,7 +335,8 @@ bool isMemberName(const char* name, size_t length, CaseRule rule) {
         const bool upper = c >= 'A' && c <= 'Z';
         const bool lower = c >= 'a' && c <= 'z';
         const bool digit = c >= '0' && c <= '9';
-        const bool isNational = c == national[0] || c == national[1] || c == national[2] || c == national[3];
+        const bool isNational =
+            c == national[0] || c == national[1] || c == national[2] || c == national[3];
         if (digit || isNational) continue;
         if (upper && rule != kLowerCase) continue;
         if (lower && rule != kUpperCase) continue;
@@ -343,16 +367,20 @@ namespace rt {
 
 void queueMessage(UtilityMessageQueue** queue, int severity, std::string_view text) {
     if (queue == nullptr) return;
-    if (*queue == nullptr) *queue = static_cast<UtilityMessageQueue*>(allocZeroed(sizeof(UtilityMessageQueue)));
-    const size_t length = text.size() < UTILITY_MESSAGE_MAX_TEXT ? text.size() : UTILITY_MESSAGE_MAX_TEXT;
+    if (*queue == nullptr)
+        *queue = static_cast<UtilityMessageQueue*>(allocZeroed(sizeof(UtilityMessageQueue)));
+    const size_t length =
+        text.size() < UTILITY_MESSAGE_MAX_TEXT ? text.size() : UTILITY_MESSAGE_MAX_TEXT;
     auto* node = static_cast<UtilityMessage*>(allocZeroed(sizeof(UtilityMessage) + length));
     node->text = reinterpret_cast<char*>(node + 1);
     node->severity = static_cast<uint8_t>(severity);
     node->length = static_cast<uint16_t>(length);
     std::memcpy(node->text, text.data(), length);
     UtilityMessageQueue* q = *queue;
-    if (q->last != nullptr) q->last->next = node;
-    else q->first = node;
+    if (q->last != nullptr)
+        q->last->next = node;
+    else
+        q->first = node;
     q->last = node;
     ++q->count;
 }

@@ -32,8 +32,8 @@ inline constexpr size_t kMessageBufferSize = 8192;
 
 // The connect function behind each library's exported connect. Never returns on a version
 // mismatch (fatal stop); returns null on success.
-const char* connect(const LibraryIdentity& id, int* status, ConnectionRecord** record, int traceLevel,
-                    const char* modulePath, const char* family, const char* version,
+const char* connect(const LibraryIdentity& id, int* status, ConnectionRecord** record,
+                    int traceLevel, const char* modulePath, const char* family, const char* version,
                     PrintCallback print, FatalCallback fatal);
 
 // Stops fatally with "DLL is not connected" unless a connect has succeeded.

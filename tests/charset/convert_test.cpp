@@ -51,7 +51,9 @@ Bytes bytes(std::initializer_list<int> list) {
     return b;
 }
 
-Bytes str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes str(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 } // namespace
 
@@ -138,7 +140,12 @@ TEST(Conversion, LineEndModesSingleByte) {
     EXPECT_EQ(convert(e2i.conv, bytes({0x15}), 0, 8).out, bytes({0x0D, 0x0A}));
     EXPECT_EQ(convert(e2i.conv, bytes({0x15}), 0, 9).out, bytes({0x0A}));
     EXPECT_EQ(convert(e2i.conv, bytes({0x0D, 0x0A}), 1, 9).out, bytes({0x15}));
-    EXPECT_EQ(convert(e2i.conv, str("a\x85" "b"), 1, 4).out, bytes({0x81, 0x25, 0x82}))
+    EXPECT_EQ(convert(e2i.conv,
+                      str("a\x85"
+                          "b"),
+                      1, 4)
+                  .out,
+              bytes({0x81, 0x25, 0x82}))
         << "8859-1 has NL 0x85";
 }
 
@@ -205,10 +212,10 @@ TEST(Conversion, Utf8Input) {
     r = convert(p.conv, str("A\xC3"));
     EXPECT_EQ(r.status, CODEXA_INCOMPLETE);
     EXPECT_EQ(r.consumed, 1u);
-    for (const std::string& bad : {std::string("\xC0\x80"), std::string("\xED\xA0\x80"),
-                                   std::string("\x80"), std::string("\xF5\x80\x80\x80"),
-                                   std::string("\xC3\x41"), std::string("\xF4\x90\x80\x80"),
-                                   std::string("\xFF")}) {
+    for (const std::string& bad :
+         {std::string("\xC0\x80"), std::string("\xED\xA0\x80"), std::string("\x80"),
+          std::string("\xF5\x80\x80\x80"), std::string("\xC3\x41"), std::string("\xF4\x90\x80\x80"),
+          std::string("\xFF")}) {
         r = convert(p.conv, str("x" + bad));
         EXPECT_EQ(r.status, CODEXA_INVALID) << testing::PrintToString(bad);
         EXPECT_EQ(r.consumed, 1u) << "the input stays at the offending character";
@@ -228,7 +235,8 @@ TEST(Conversion, Utf16Output) {
     r = convert(p.conv, str("\xF0\x9F\x98\x80"), 0, 0, 4);
     EXPECT_EQ(r.out, bytes({0x3D, 0xD8, 0x00, 0xDE}));
     r = convert(p.conv, bytes({0x3D, 0xD8, 0x00, 0xDE, 0x41, 0x00}), 1);
-    EXPECT_EQ(r.out, str("\xF0\x9F\x98\x80" "A"));
+    EXPECT_EQ(r.out, str("\xF0\x9F\x98\x80"
+                         "A"));
     r = convert(p.conv, bytes({0x00, 0xDC}), 1);
     EXPECT_EQ(r.status, CODEXA_INVALID) << "a lone low surrogate";
     r = convert(p.conv, bytes({0x00, 0xD8, 0x41, 0x00}), 1);
@@ -274,9 +282,19 @@ TEST(Conversion, SingleByteThroughUnicode) {
 TEST(Conversion, LineEndsThroughUnicode) {
     Pair p(1208, 1047);
     EXPECT_EQ(convert(p.conv, str("a\r\nb"), 0, 2).out, bytes({0x81, 0x15, 0x82}));
-    EXPECT_EQ(convert(p.conv, str("a\r\xC2\x85" "b"), 0, 2).out, bytes({0x81, 0x15, 0x82}));
+    EXPECT_EQ(convert(p.conv,
+                      str("a\r\xC2\x85"
+                          "b"),
+                      0, 2)
+                  .out,
+              bytes({0x81, 0x15, 0x82}));
     EXPECT_EQ(convert(p.conv, str("a\n\rb"), 0, 4).out, bytes({0x81, 0x25, 0x82}));
-    EXPECT_EQ(convert(p.conv, str("a\xE2\x80\xA8" "b"), 0, 4).out, bytes({0x81, 0x25, 0x82}));
+    EXPECT_EQ(convert(p.conv,
+                      str("a\xE2\x80\xA8"
+                          "b"),
+                      0, 4)
+                  .out,
+              bytes({0x81, 0x25, 0x82}));
     EXPECT_EQ(convert(p.conv, str("\r\r"), 0, 4).out, bytes({0x25, 0x25}));
     EXPECT_EQ(convert(p.conv, str("\r\n"), 0, 0).out, bytes({0x0D, 0x25}));
     EXPECT_EQ(convert(p.conv, str("\r\n"), 0, 1).out, bytes({0x0D, 0x25}));
@@ -306,8 +324,9 @@ Result base64(bool encode, const Bytes& in, int alphabet = 0, size_t room = 64) 
     Bytes out(room + 1, 0xEE);
     const uint8_t* p = in.data();
     uint8_t* q = out.data();
-    int status = encode ? ConvertToBase64(&p, in.data() + in.size(), &q, out.data() + room, alphabet)
-                        : ConvertFromBase64(&p, in.data() + in.size(), &q, out.data() + room, alphabet);
+    int status =
+        encode ? ConvertToBase64(&p, in.data() + in.size(), &q, out.data() + room, alphabet)
+               : ConvertFromBase64(&p, in.data() + in.size(), &q, out.data() + room, alphabet);
     EXPECT_EQ(out[room], 0xEE);
     out.resize(static_cast<size_t>(q - out.data()));
     return {status, static_cast<size_t>(p - in.data()), out};
@@ -351,7 +370,8 @@ TEST(Base64, Decode) {
     EXPECT_EQ(r.status, CODEXA_FULL);
     EXPECT_EQ(r.consumed, 4u);
     EXPECT_EQ(base64(false, bytes({0xE8, 0xE6, 0xD1, 0x91}), 1).out, str("abc"));
-    EXPECT_EQ(base64(false, str("YWJj"), 1).status, CODEXA_INVALID) << "ASCII text, EBCDIC alphabet";
+    EXPECT_EQ(base64(false, str("YWJj"), 1).status, CODEXA_INVALID)
+        << "ASCII text, EBCDIC alphabet";
 }
 
 TEST(Base64, RoundTripAllLengths) {

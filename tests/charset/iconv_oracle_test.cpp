@@ -142,7 +142,8 @@ uint32_t codexaDecode(const Conversion* conv, uint8_t byte) {
     const uint8_t* p = &byte;
     uint8_t* q = out;
     EXPECT_EQ(eConvert(&p, &byte + 1, &q, out + 4, conv, 0, 0), CODEXA_OK);
-    return uint32_t(out[0]) | uint32_t(out[1]) << 8 | uint32_t(out[2]) << 16 | uint32_t(out[3]) << 24;
+    return uint32_t(out[0]) | uint32_t(out[1]) << 8 | uint32_t(out[2]) << 16 |
+           uint32_t(out[3]) << 24;
 }
 
 std::string iconvConvert(const char* from, const char* to, const std::string& text) {
@@ -193,7 +194,8 @@ TEST(IconvOracle, EveryByteOfEveryAgreeingPage) {
         const std::set<unsigned> skip = skipSet(page.skip);
         for (unsigned b = 0; b < 256; ++b) {
             if (skip.count(b)) continue;
-            EXPECT_EQ(codexaDecode(conv, static_cast<uint8_t>(b)), iconvDecode(cd, static_cast<uint8_t>(b)))
+            EXPECT_EQ(codexaDecode(conv, static_cast<uint8_t>(b)),
+                      iconvDecode(cd, static_cast<uint8_t>(b)))
                 << "byte 0x" << std::hex << b;
             ++compared;
         }
@@ -231,7 +233,8 @@ TEST(IconvOracle, RandomTextThroughUnicodeForms) {
         ASSERT_EQ(codexaConvert(1208, 1233, utf8), iconvConvert("UTF-8", "UTF-32BE", utf8));
         const std::string utf16be = iconvConvert("UTF-8", "UTF-16BE", utf8);
         ASSERT_EQ(codexaConvert(1201, 1208, utf16be), utf8);
-        ASSERT_EQ(codexaConvert(1201, 1202, utf16be), iconvConvert("UTF-16BE", "UTF-16LE", utf16be));
+        ASSERT_EQ(codexaConvert(1201, 1202, utf16be),
+                  iconvConvert("UTF-16BE", "UTF-16LE", utf16be));
     }
 }
 

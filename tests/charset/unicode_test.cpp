@@ -38,8 +38,14 @@ std::vector<Entry> readDatabase(const std::string& path) {
         auto f = split(line);
         f.resize(15);
         uint32_t cp = std::stoul(f[0], nullptr, 16);
-        if (f[1].find(", First>") != std::string::npos) { inRange = true; continue; }
-        if (f[1].find(", Last>") != std::string::npos) { inRange = false; continue; }
+        if (f[1].find(", First>") != std::string::npos) {
+            inRange = true;
+            continue;
+        }
+        if (f[1].find(", Last>") != std::string::npos) {
+            inRange = false;
+            continue;
+        }
         if (inRange || cp > 0xFFFF) continue;
         Entry& e = db[cp];
         e.assigned = true;
@@ -62,8 +68,10 @@ uint32_t expectedClass(uint32_t cp, const Entry& e) {
     if (gc == "Ll") bits |= 0x002;
     if (letter && gc != "Lm") bits |= 0x004;
     if (gc == "Nd") bits |= 0x008;
-    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'F') || (cp >= 'a' && cp <= 'f')) bits |= 0x010;
-    if (gc == "Zs" || gc == "Zl" || gc == "Zp" || (cp >= 0x09 && cp <= 0x0D) || cp == 0x85) bits |= 0x020;
+    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'F') || (cp >= 'a' && cp <= 'f'))
+        bits |= 0x010;
+    if (gc == "Zs" || gc == "Zl" || gc == "Zp" || (cp >= 0x09 && cp <= 0x0D) || cp == 0x85)
+        bits |= 0x020;
     if (!control) bits |= 0x040;
     if (!control && gc != "Zs") bits |= 0x080;
     if (control) bits |= 0x200;
@@ -72,9 +80,9 @@ uint32_t expectedClass(uint32_t cp, const Entry& e) {
     return bits;
 }
 
-const char* const kTags[] = {"font", "noBreak", "initial", "medial", "final", "isolated",
-                             "circle", "super", "sub", "vertical", "wide", "narrow",
-                             "small", "square", "fraction", "compat"};
+const char* const kTags[] = {"font",   "noBreak", "initial",  "medial",   "final", "isolated",
+                             "circle", "super",   "sub",      "vertical", "wide",  "narrow",
+                             "small",  "square",  "fraction", "compat"};
 
 } // namespace
 
@@ -128,7 +136,9 @@ TEST(Unicode, EveryBmpCodePointAgreesWithTheDatabase) {
         }
         ASSERT_EQ(r->tag, tag);
         ASSERT_EQ(r->count, units.size());
-        ASSERT_EQ(std::vector<uint16_t>(DecompRecordCodePoints(r), DecompRecordCodePoints(r) + r->count), units);
+        ASSERT_EQ(
+            std::vector<uint16_t>(DecompRecordCodePoints(r), DecompRecordCodePoints(r) + r->count),
+            units);
         longest = std::max(longest, units.size());
     }
     // Every decomposition of the data file has its record, the five <noBreak> ones included.

@@ -14,9 +14,13 @@ namespace {
 
 const std::string kCpconv = CPCONV_PATH;
 
-CommandResult cpconv(const std::string& args) { return runCommand(quote(kCpconv) + " " + args); }
+CommandResult cpconv(const std::string& args) {
+    return runCommand(quote(kCpconv) + " " + args);
+}
 
-size_t count(const std::string& s, char c) { return static_cast<size_t>(std::count(s.begin(), s.end(), c)); }
+size_t count(const std::string& s, char c) {
+    return static_cast<size_t>(std::count(s.begin(), s.end(), c));
+}
 
 } // namespace
 
@@ -25,8 +29,14 @@ TEST(Cpconv, RoundTripThroughFiles) {
     std::string text;
     for (int b = 0; b < 256; ++b) text.push_back(static_cast<char>(b));
     writeFile(dir / "in", text);
-    ASSERT_EQ(cpconv("-f 819 -t 1047 -o " + quote((dir / "e").string()) + " " + quote((dir / "in").string())).exitCode, 0);
-    ASSERT_EQ(cpconv("-f 1047 -t 819 -o " + quote((dir / "back").string()) + " " + quote((dir / "e").string())).exitCode, 0);
+    ASSERT_EQ(cpconv("-f 819 -t 1047 -o " + quote((dir / "e").string()) + " " +
+                     quote((dir / "in").string()))
+                  .exitCode,
+              0);
+    ASSERT_EQ(cpconv("-f 1047 -t 819 -o " + quote((dir / "back").string()) + " " +
+                     quote((dir / "e").string()))
+                  .exitCode,
+              0);
     EXPECT_EQ(readFile(dir / "back"), text);
     EXPECT_EQ(readFile(dir / "e")['A'], '\xC1');
 }
@@ -89,9 +99,11 @@ TEST(Cpconv, Errors) {
     EXPECT_NE(r.err.find("unknown code page '9999'"), std::string::npos) << r.err;
     EXPECT_EQ(count(r.err, '\n'), 1u);
 
-    writeFile(dir / "bad", "abc\xFF" "def");
+    writeFile(dir / "bad", "abc\xFF"
+                           "def");
     writeFile(dir / "target", "keep me");
-    r = cpconv("-f utf-8 -t 1047 -o " + quote((dir / "target").string()) + " " + quote((dir / "bad").string()));
+    r = cpconv("-f utf-8 -t 1047 -o " + quote((dir / "target").string()) + " " +
+               quote((dir / "bad").string()));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("at byte offset 3"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(dir / "target"), "keep me") << "a failed run leaves the target as it was";
@@ -129,12 +141,14 @@ TEST(Cpconv, ListAndNames) {
 // Memory stays flat: streaming 256 MiB takes no more memory than streaming 1 MiB.
 TEST(Cpconv, MemoryStaysFlat) {
     auto peakAfter = [](const std::string& bytes) {
-        runCommand("{ head -c " + bytes + " /dev/zero | " + quote(kCpconv) + " -f 819 -t 1047 -n crlf >/dev/null; }");
-        struct rusage usage{};
+        runCommand("{ head -c " + bytes + " /dev/zero | " + quote(kCpconv) +
+                   " -f 819 -t 1047 -n crlf >/dev/null; }");
+        struct rusage usage {};
         getrusage(RUSAGE_CHILDREN, &usage);
         return usage.ru_maxrss; // KiB, the largest child so far
     };
     const long small = peakAfter("1048576");
     const long large = peakAfter("268435456");
-    EXPECT_LT(large - small, 8 * 1024) << "peak memory grew from " << small << " KiB to " << large << " KiB";
+    EXPECT_LT(large - small, 8 * 1024)
+        << "peak memory grew from " << small << " KiB to " << large << " KiB";
 }

@@ -13,7 +13,9 @@ namespace {
 
 const std::string kOpx = OPX_PATH;
 
-CommandResult opx(const std::string& args) { return runCommand(quote(kOpx) + " " + args); }
+CommandResult opx(const std::string& args) {
+    return runCommand(quote(kOpx) + " " + args);
+}
 
 std::string makeFile(const TempDir& dir, bool load = false) {
     xmitw::Pds pds;
@@ -56,18 +58,20 @@ TEST(Opx, InfoAndList) {
     const std::string file = makeFile(dir);
     CommandResult r = opx("info " + quote(file));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("Origin:   node NODEX, user USERX, time 20261208101010"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Origin:   node NODEX, user USERX, time 20261208101010"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("Data set 1: message"), std::string::npos);
     EXPECT_NE(r.out.find("    A MESSAGE LINE\n"), std::string::npos);
-    EXPECT_NE(r.out.find("Data set 2: partitioned\n  Name:          DEMO.SOURCE"), std::string::npos);
+    EXPECT_NE(r.out.find("Data set 2: partitioned\n  Name:          DEMO.SOURCE"),
+              std::string::npos);
     EXPECT_NE(r.out.find("  Members:       2\n"), std::string::npos);
 
     r = opx("list " + quote(file));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n"
-              "ALPHA                 1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n"
-              "BETA                  1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n");
+    EXPECT_EQ(r.out, "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n"
+                     "ALPHA                 1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n"
+                     "BETA                  1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n");
     EXPECT_EQ(opx("list " + quote(file) + " 2").out, r.out) << "data set 2 is the default";
     r = opx("list " + quote(file) + " 1");
     EXPECT_NE(r.exitCode, 0);
@@ -116,7 +120,9 @@ TEST(Opx, LoadLibraryHeading) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
               "Member    Alias of  Size    Entry   AMODE  RMODE  AC  ------Attributes-------");
-    EXPECT_NE(r.out.find("PROGB     PROGA     000030  000000   31     24           RN"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("PROGB     PROGA     000030  000000   31     24           RN"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(Opx, RefusedFilesAndTrace) {
@@ -135,10 +141,13 @@ TEST(Opx, RefusedFilesAndTrace) {
     r = opx("--trace 9 info " + quote(file));
     EXPECT_NE(r.exitCode, 0);
     // Code pages that do not fit together are refused with the library's message.
-    r = runCommand("CODEPAGE_ASCII=1252 CODEPAGE_EBCDIC=1026 " + quote(kOpx) + " info " + quote(file));
+    r = runCommand("CODEPAGE_ASCII=1252 CODEPAGE_EBCDIC=1026 " + quote(kOpx) + " info " +
+                   quote(file));
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("KDU804E ASCII code page 1252 and EBCDIC code page 1026 are incompatible."),
-              std::string::npos) << r.err;
+    EXPECT_NE(
+        r.err.find("KDU804E ASCII code page 1252 and EBCDIC code page 1026 are incompatible."),
+        std::string::npos)
+        << r.err;
     r = opx("");
     EXPECT_NE(r.exitCode, 0);
 }
@@ -149,15 +158,18 @@ TEST(OpxExtract, MembersIntoAFolder) {
     const std::string folder = (dir / "out").string();
     CommandResult r = opx("extract " + quote(file) + " -o " + quote(folder + "/") + " --strip");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "created  " + folder + "/ALPHA (1 records)\ncreated  " + folder + "/BETA (1 records)\n"
-                     "2 created, 0 replaced, 0 skipped, 2 records\n");
+    EXPECT_EQ(r.out, "created  " + folder + "/ALPHA (1 records)\ncreated  " + folder +
+                         "/BETA (1 records)\n"
+                         "2 created, 0 replaced, 0 skipped, 2 records\n");
     EXPECT_EQ(readFile(dir / "out" / "ALPHA"), std::string(80, 'A') + "\n");
     // Again: existing files are skipped by default, replaced on request.
     r = opx("extract " + quote(file) + " -o " + quote(folder));
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("skipped  ALPHA " + folder + "/ALPHA: exists"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("skipped  ALPHA " + folder + "/ALPHA: exists"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("0 created, 0 replaced, 2 skipped"), std::string::npos);
-    r = opx("extract " + quote(file) + " -o " + quote(folder + "/&m.txt") + " --replace always BETA");
+    r = opx("extract " + quote(file) + " -o " + quote(folder + "/&m.txt") +
+            " --replace always BETA");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(dir / "out" / "beta.txt"), std::string(80, 'A') + "\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "alpha.txt"));
@@ -173,13 +185,15 @@ TEST(OpxExtract, MembersIntoAFolder) {
 TEST(OpxExtract, ErrorsGiveTheSeverity) {
     TempDir dir;
     const std::string file = makeFile(dir);
-    CommandResult r = opx("extract " + quote(file) + " -o " + quote((dir / "x").string() + "/") + " NOSUCH");
+    CommandResult r =
+        opx("extract " + quote(file) + " -o " + quote((dir / "x").string() + "/") + " NOSUCH");
     EXPECT_EQ(r.exitCode, 12);
     EXPECT_NE(r.err.find("Member \"NOSUCH\" not found in"), std::string::npos) << r.err;
     r = opx("extract " + quote(file) + " 1 -o " + quote((dir / "msg.txt").string()));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(dir / "msg.txt").substr(0, 14), "A MESSAGE LINE");
-    r = opx("extract " + quote(file) + " -o " + quote((dir / "y").string() + "/") + " --lrecl 10 --type convert --format bytes");
+    r = opx("extract " + quote(file) + " -o " + quote((dir / "y").string() + "/") +
+            " --lrecl 10 --type convert --format bytes");
     EXPECT_EQ(r.exitCode, 8) << r.err;
     EXPECT_NE(r.err.find("Record would be truncated"), std::string::npos);
     r = opx("extract " + quote(file) + " --type sideways");

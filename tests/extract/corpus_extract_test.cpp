@@ -29,7 +29,9 @@ std::vector<std::string> lines(const std::string& text) {
     return v;
 }
 
-HandlePtr openCorpus(const std::string& path) { return HandlePtr(pXmitFileOpen(path.c_str())); }
+HandlePtr openCorpus(const std::string& path) {
+    return HandlePtr(pXmitFileOpen(path.c_str()));
+}
 
 // Splits the records of a load module stored one after the other without descriptors: each
 // record's length follows from its kind, a text record's from the control record before it.
@@ -45,15 +47,20 @@ std::vector<xmitw::Bytes> splitModule(const std::string& raw) {
             textNext = false;
         } else {
             const uint8_t id = b[at];
-            if (id == 0x20) length = 8 + xmit::be16(b + at + 6);
-            else if (id == 0x80) length = b[at + 1] + 1u;
-            else if (id == 0x40 || id == 0x10) length = 4 + xmit::be16(b + at + 2);
-            else if (id == 0x01 || id == 0x02 || id == 0x03 || id == 0x0D || id == 0x0E || id == 0x0F) {
+            if (id == 0x20)
+                length = 8 + xmit::be16(b + at + 6);
+            else if (id == 0x80)
+                length = b[at + 1] + 1u;
+            else if (id == 0x40 || id == 0x10)
+                length = 4 + xmit::be16(b + at + 2);
+            else if (id == 0x01 || id == 0x02 || id == 0x03 || id == 0x0D || id == 0x0E ||
+                     id == 0x0F) {
                 const size_t control = xmit::be16(b + at + 4), rld = xmit::be16(b + at + 6);
                 length = 16 + control + rld;
                 if (id & 0x01) {
                     text = 0;
-                    for (size_t k = 16 + rld; k + 4 <= length; k += 4) text += xmit::be16(b + at + k + 2);
+                    for (size_t k = 16 + rld; k + 4 <= length; k += 4)
+                        text += xmit::be16(b + at + k + 2);
                     textNext = true;
                 }
             } else {
@@ -70,7 +77,7 @@ std::vector<xmitw::Bytes> splitModule(const std::string& raw) {
 } // namespace
 
 class CorpusExtract : public XmitTest {
-protected:
+  protected:
     std::string out(const std::string& name) { return (dir_ / name).string(); }
 };
 
@@ -93,7 +100,8 @@ TEST_F(CorpusExtract, IbmPublishedTexts) {
             EXPECT_EQ(a.size(), 260u);
             EXPECT_EQ(b.size(), 269u);
             ASSERT_GE(a.size(), 88u);
-            EXPECT_EQ(std::vector<std::string>(a.begin(), a.begin() + 88), std::vector<std::string>(b.begin(), b.begin() + 88));
+            EXPECT_EQ(std::vector<std::string>(a.begin(), a.begin() + 88),
+                      std::vector<std::string>(b.begin(), b.begin() + 88));
         } else if (name == "XDUPACL.txt") {
             // One line shows other characters for EBCDIC X'BA' and X'BB' in IBM's copy.
             const auto a = lines(ours), b = lines(published);
@@ -137,20 +145,27 @@ TEST_F(CorpusExtract, EveryMemberOfEveryFile) {
             if (partitioned && pxhXmitFileLoadDir(h.get(), n) == nullptr) continue;
             for (int type : {EXTRACT_TYPE_TEXT, EXTRACT_TYPE_DUMP, EXTRACT_TYPE_IBM}) {
                 if (type == EXTRACT_TYPE_IBM && ds.loadLibrary) continue;
-                SCOPED_TRACE(testing::Message() << entry.path().filename().string() << " data set " << n << " type " << type);
-                const fs::path folder = dir_ / (entry.path().stem().string() + "_" + std::to_string(n) + "_" + std::to_string(type));
+                SCOPED_TRACE(testing::Message() << entry.path().filename().string() << " data set "
+                                                << n << " type " << type);
+                const fs::path folder = dir_ / (entry.path().stem().string() + "_" +
+                                                std::to_string(n) + "_" + std::to_string(type));
                 fs::create_directories(folder);
-                RunResult r = runRequest(h.get(), request(type, partitioned ? (folder / "&M").string() : (folder / "data").string(), n));
+                RunResult r = runRequest(h.get(), request(type,
+                                                          partitioned ? (folder / "&M").string()
+                                                                      : (folder / "data").string(),
+                                                          n));
                 EXPECT_EQ(r.severity, 0) << r.message << " " << r.fileName;
                 if (partitioned && r.severity == 0) {
                     size_t distinct = 0;
                     std::set<uint32_t> ttrs;
                     for (unsigned i = 0; i < ds.entryCount; ++i) {
                         const uint8_t* e = ds.directory + static_cast<size_t>(i) * ds.entryLength;
-                        if (!(e[11] & 0x80)) ttrs.insert((uint32_t(e[8]) << 16) | (e[9] << 8) | e[10]);
+                        if (!(e[11] & 0x80))
+                            ttrs.insert((uint32_t(e[8]) << 16) | (e[9] << 8) | e[10]);
                     }
                     distinct = ttrs.size();
-                    EXPECT_EQ(r.created + r.skipped, distinct) << "every member written or refused with a reason";
+                    EXPECT_EQ(r.created + r.skipped, distinct)
+                        << "every member written or refused with a reason";
                 }
                 fs::remove_all(folder);
             }
@@ -161,7 +176,8 @@ TEST_F(CorpusExtract, EveryMemberOfEveryFile) {
 
 TEST_F(CorpusExtract, LoadModulesAgreeWithIbmListings) {
     REQUIRE_SHARED(folder, "corpus/loadmod/r2_zos");
-    const std::regex entryLine(R"(^\s+(\d+)\s{4}(.{8})\s+([0-9A-F]{2})\((\w+)\)\s+([0-9A-F]{6})\s+\d+\s+(\d+)\s+([0-9A-F]+)\s*$)");
+    const std::regex entryLine(
+        R"(^\s+(\d+)\s{4}(.{8})\s+([0-9A-F]{2})\((\w+)\)\s+([0-9A-F]{6})\s+\d+\s+(\d+)\s+([0-9A-F]+)\s*$)");
     int compared = 0;
     for (const char* name : {"COBSUM", "GCCSUM", "PLISUM", "PRUEBA"}) {
         SCOPED_TRACE(name);
@@ -174,7 +190,8 @@ TEST_F(CorpusExtract, LoadModulesAgreeWithIbmListings) {
             for (size_t at = 8; at + 16 <= r.size(); at += 16) {
                 const uint8_t type = r[at + 8] & 0x0F;
                 if (type == 0 || type == 4 || type == 5 || type >= 13)
-                    size = std::max(size, xmit::be24(r.data() + at + 9) + xmit::be24(r.data() + at + 13));
+                    size = std::max(size,
+                                    xmit::be24(r.data() + at + 9) + xmit::be24(r.data() + at + 13));
             }
         }
         size = (size + 7) & ~7u; // modules are sized in doublewords
@@ -186,7 +203,8 @@ TEST_F(CorpusExtract, LoadModulesAgreeWithIbmListings) {
         entry[24] = static_cast<uint8_t>(size);
         opx::LoadModuleImage image;
         opx::LoadModuleReader reader(entry.data(), 34, image);
-        for (const auto& r : records) ASSERT_TRUE(reader.record(r.data(), static_cast<uint32_t>(r.size()))) << reader.error();
+        for (const auto& r : records)
+            ASSERT_TRUE(reader.record(r.data(), static_cast<uint32_t>(r.size()))) << reader.error();
         ASSERT_TRUE(reader.finish()) << reader.error();
 
         std::ifstream listing(folder + "/" + name + "_LISTLOAD.prn", std::ios::binary);
@@ -233,7 +251,8 @@ TEST_F(CorpusExtract, IbmRecordsRoundTrip) {
             SCOPED_TRACE(entry.path().filename().string());
             const fs::path folder = dir_ / entry.path().stem();
             fs::create_directories(folder);
-            RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_IBM, (folder / "&M").string(), n));
+            RunResult r =
+                runRequest(h.get(), request(EXTRACT_TYPE_IBM, (folder / "&M").string(), n));
             ASSERT_EQ(r.severity, 0) << r.message;
             // The cursor's records, member by member in unload order, under the names written.
             std::vector<std::string> written;
@@ -249,13 +268,16 @@ TEST_F(CorpusExtract, IbmRecordsRoundTrip) {
                 const std::string bytes = readFile(file);
                 std::vector<std::string> back;
                 if (ds->recfmLetters[0] == 'F') {
-                    for (size_t at = 0; at + ds->lrecl <= bytes.size(); at += ds->lrecl) back.push_back(bytes.substr(at, ds->lrecl));
+                    for (size_t at = 0; at + ds->lrecl <= bytes.size(); at += ds->lrecl)
+                        back.push_back(bytes.substr(at, ds->lrecl));
                 } else {
                     for (size_t at = 0; at + 4 <= bytes.size();) {
-                        const size_t block = (static_cast<uint8_t>(bytes[at]) << 8) | static_cast<uint8_t>(bytes[at + 1]);
+                        const size_t block = (static_cast<uint8_t>(bytes[at]) << 8) |
+                                             static_cast<uint8_t>(bytes[at + 1]);
                         ASSERT_GE(block, 4u);
                         for (size_t p = at + 4; p + 4 <= at + block;) {
-                            const size_t len = (static_cast<uint8_t>(bytes[p]) << 8) | static_cast<uint8_t>(bytes[p + 1]);
+                            const size_t len = (static_cast<uint8_t>(bytes[p]) << 8) |
+                                               static_cast<uint8_t>(bytes[p + 1]);
                             ASSERT_GE(len, 4u);
                             back.push_back(bytes.substr(p + 4, len - 4));
                             p += len;

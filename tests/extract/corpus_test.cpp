@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "codexa.h"
@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-HandlePtr openCorpus(const std::string& path) { return HandlePtr(pXmitFileOpen(path.c_str())); }
+HandlePtr openCorpus(const std::string& path) {
+    return HandlePtr(pXmitFileOpen(path.c_str()));
+}
 
 std::vector<std::string> memberNames(XmitDataSet* ds) {
     std::vector<std::string> names;
@@ -67,7 +69,8 @@ class Corpus : public XmitTest {};
 
 TEST_F(Corpus, EveryTransmitFileOpens) {
     REQUIRE_SHARED(root, "corpus/xmit");
-    const std::set<std::string> refused = {"ibm_racfdbr6_empty.xmit", "ibm_racfice2_PDSE_short_last_record.xmit",
+    const std::set<std::string> refused = {"ibm_racfdbr6_empty.xmit",
+                                           "ibm_racfice2_PDSE_short_last_record.xmit",
                                            "sw_CCOMPR_short_last_record.xmi"};
     int files = 0, members = 0;
     size_t records = 0;
@@ -100,7 +103,8 @@ TEST_F(Corpus, EveryTransmitFileOpens) {
                 const size_t len = std::strlen(line);
                 ASSERT_GE(len, 18u) << i;
                 ASSERT_LE(len, 77u) << i;
-                for (size_t k = len; k < sizeof line; ++k) ASSERT_EQ(line[k], 0) << "zero-filled to the end";
+                for (size_t k = len; k < sizeof line; ++k)
+                    ASSERT_EQ(line[k], 0) << "zero-filled to the end";
             }
             members += static_cast<int>(ds->entryCount);
             ASSERT_EQ(readEveryMember(h.get(), ds, &records), "");
@@ -113,7 +117,8 @@ TEST_F(Corpus, EveryTransmitFileOpens) {
 
 TEST_F(Corpus, KnownDataSetsAndMembers) {
     REQUIRE_SHARED(root, "corpus/xmit");
-    auto names = [&](const std::string& file, unsigned n, std::string* dsname = nullptr, bool* load = nullptr) {
+    auto names = [&](const std::string& file, unsigned n, std::string* dsname = nullptr,
+                     bool* load = nullptr) {
         auto h = openCorpus(root + "/" + file);
         EXPECT_EQ(h->message, nullptr) << file << ": " << (h->message ? h->message : "");
         XmitDataSet* ds = pxhXmitFileLoadDir(h.get(), n);
@@ -129,12 +134,14 @@ TEST_F(Corpus, KnownDataSetsAndMembers) {
     EXPECT_EQ(names("pds/xmi_test_pds_msg.xmi", 2, &dsn), (V{"TESTING", "Z15IMG"}));
     EXPECT_EQ(dsn, "PYTHON.XMI.PDS");
     EXPECT_EQ(names("pds/ibm_IRRXUTIL.xmit", 1),
-              (V{"XCDT", "XCDTSRCH", "XCDTSUM", "XDUPACL", "XGRPALU", "XLGRES", "XLISTGRP", "XLISTUSR", "XRACSEQ",
-                 "XRDEFROM", "XRLIST", "XRRSFPFX", "XSETRAUD", "XSETRPWD", "XSTARTED", "XWHOCAN"}));
+              (V{"XCDT", "XCDTSRCH", "XCDTSUM", "XDUPACL", "XGRPALU", "XLGRES", "XLISTGRP",
+                 "XLISTUSR", "XRACSEQ", "XRDEFROM", "XRLIST", "XRRSFPFX", "XSETRAUD", "XSETRPWD",
+                 "XSTARTED", "XWHOCAN"}));
     bool load = false;
     EXPECT_EQ(names("load/cc370_e2e_iewl.xmit", 1, nullptr, &load), (V{"E2E"}));
     EXPECT_TRUE(load);
-    EXPECT_EQ(names("pds/sw_KICKS_HOPIDS_tiny.xmi", 1, &dsn), (V{"HERC01", "HERC02", "HERC03", "HERC04", "IBMUSER"}));
+    EXPECT_EQ(names("pds/sw_KICKS_HOPIDS_tiny.xmi", 1, &dsn),
+              (V{"HERC01", "HERC02", "HERC03", "HERC04", "IBMUSER"}));
     EXPECT_EQ(dsn, "K.U.V1R5M0.OPIDS");
     EXPECT_EQ(names("pds/sw_KICKS_HGCCCOPY_tiny_VB.xmi", 1, &dsn), (V{"$$README"}));
     EXPECT_EQ(dsn, "K.U.V1R5M0.GCCCOPY");
@@ -149,7 +156,8 @@ TEST_F(Corpus, KnownDataSetsAndMembers) {
     ASSERT_EQ(msg->fileCount, 2u);
     EXPECT_EQ(msg->dataSets[0].kind, XMIT_KIND_MESSAGE);
     ASSERT_NE(msg->dataSets[0].messageText, nullptr);
-    EXPECT_EQ(std::string(msg->dataSets[0].messageText).rfind("This is a test message for use with the python xmi library.", 0),
+    EXPECT_EQ(std::string(msg->dataSets[0].messageText)
+                  .rfind("This is a test message for use with the python xmi library.", 0),
               0u);
 
     auto seq = openCorpus(root + "/seq/xmi_test_seq.xmi");
@@ -157,7 +165,8 @@ TEST_F(Corpus, KnownDataSetsAndMembers) {
     ASSERT_EQ(seq->fileCount, 1u);
     EXPECT_EQ(seq->dataSets[0].kind, XMIT_KIND_SEQUENTIAL);
 
-    for (const char* pdse : {"pdse/ibm_Pwdcopy_jcl_old_PDSE.xmit", "pdse/ibm_pwdcopy_aes_jcl_PDSE.xmit"}) {
+    for (const char* pdse :
+         {"pdse/ibm_Pwdcopy_jcl_old_PDSE.xmit", "pdse/ibm_pwdcopy_aes_jcl_PDSE.xmit"}) {
         auto h = openCorpus(root + "/" + pdse);
         ASSERT_EQ(h->message, nullptr) << pdse;
         EXPECT_EQ(h->dataSets[0].kind, XMIT_KIND_PDSE) << pdse;
@@ -194,13 +203,15 @@ TEST_F(Corpus, MembersEqualThePublishedTexts) {
         const std::string name = byTtr[ttr];
         std::string text;
         while (opx::readMemberRecord(h.get(), ds, &c) == MEMBER_RECORD) {
-            for (uint32_t i = 0; i < c.recordLength; ++i) text.push_back(static_cast<char>(cs->toUnicode[c.record[i]]));
+            for (uint32_t i = 0; i < c.recordLength; ++i)
+                text.push_back(static_cast<char>(cs->toUnicode[c.record[i]]));
             text.push_back('\n');
         }
         ASSERT_EQ(c.state, MEMBER_END) << name << ": " << (h->message ? h->message : "");
         const std::string published = testsupport::readFile(texts + "/" + name + ".txt");
         if (name == "XSETRPWD") {
-            EXPECT_EQ(std::count(text.begin(), text.end(), '\n') + 9, std::count(published.begin(), published.end(), '\n'));
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n') + 9,
+                      std::count(published.begin(), published.end(), '\n'));
         } else if (madeOtherwise.count(name)) {
             EXPECT_EQ(text.size(), published.size()) << name;
         } else {

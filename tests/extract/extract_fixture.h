@@ -35,7 +35,8 @@ inline RunResult runRequest(XmitHandle* h, ExtractBlock req, bool replace = true
         run.steps.push_back({result, req.memberName, req.fileName ? req.fileName : "",
                              req.message ? req.message : "", req.recordsWritten});
         if (result == EXTRACT_RESULT_DONE) break;
-        const int function = result == EXTRACT_RESULT_EXISTS && !replace ? EXTRACT_SKIP : EXTRACT_GO;
+        const int function =
+            result == EXTRACT_RESULT_EXISTS && !replace ? EXTRACT_SKIP : EXTRACT_GO;
         result = eXmitFileExtract(function, h, &req);
     }
     run.severity = req.severity;

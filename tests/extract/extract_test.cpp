@@ -31,7 +31,8 @@ Pds textPds() {
     for (const char* name : {"ALPHA", "BETA", "GAMMA"}) {
         Member m;
         m.name = name;
-        m.records = {ebcdic(line80(std::string(name) + " ONE")), ebcdic(line80(std::string(name) + " TWO"))};
+        m.records = {ebcdic(line80(std::string(name) + " ONE")),
+                     ebcdic(line80(std::string(name) + " TWO"))};
         m.stats = IspfStats{};
         pds.members.push_back(m);
     }
@@ -42,7 +43,7 @@ Pds textPds() {
 } // namespace
 
 class Extract : public XmitTest {
-protected:
+  protected:
     std::string out(const std::string& name) { return (dir_ / name).string(); }
 };
 
@@ -60,7 +61,8 @@ TEST_F(Extract, MembersAsTextStepByStep) {
     ASSERT_EQ(r, EXTRACT_RESULT_WRITTEN);
     EXPECT_EQ(req.recordsWritten, 2u);
     EXPECT_EQ(req.filesCreated, 1u);
-    EXPECT_EQ(readFile(out("src/alpha.txt")), line80("ALPHA ONE") + "\n" + line80("ALPHA TWO") + "\n");
+    EXPECT_EQ(readFile(out("src/alpha.txt")),
+              line80("ALPHA ONE") + "\n" + line80("ALPHA TWO") + "\n");
     // The alias stands in the directory, but the member is written once, under its own name.
     r = eXmitFileExtract(EXTRACT_GO, h.get(), &req);
     ASSERT_EQ(r, EXTRACT_RESULT_NEW);
@@ -107,8 +109,10 @@ TEST_F(Extract, TargetPatterns) {
     RunResult bad = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("x&M")));
     EXPECT_EQ(bad.message, "Invalid target file name pattern");
     EXPECT_EQ(bad.severity, 12);
-    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&Mfoo"))).message, "Invalid target file name pattern");
-    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("member"))).message, "Invalid target file name pattern");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&Mfoo"))).message,
+              "Invalid target file name pattern");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("member"))).message,
+              "Invalid target file name pattern");
     // "&D" stands for the transmit file's folder.
     RunResult d = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "&D/&m.lst"));
     EXPECT_EQ(d.severity, 0) << d.message;
@@ -116,7 +120,8 @@ TEST_F(Extract, TargetPatterns) {
     RunResult e = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "&d&M"));
     EXPECT_EQ(e.severity, 0) << e.message;
     EXPECT_TRUE(fs::exists(out("GAMMA")));
-    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "")).message, "Output path not specified");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "")).message,
+              "Output path not specified");
     EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "")).severity, 16);
     // A target folder that does not exist: the open fails with the system's text.
     RunResult missing = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("nowhere/&M")));
@@ -146,7 +151,9 @@ TEST_F(Extract, MemberSelection) {
     EXPECT_FALSE(fs::exists(out("al/BETA")));
     for (const char* missing : {"DELTA", "TOOLONGNAME", "1ABC", "A.B"}) {
         RunResult r = selecting({missing}, "&M");
-        EXPECT_EQ(r.message, std::string("Member \"") + missing + "\" not found in " + paths_.back()) << missing;
+        EXPECT_EQ(r.message,
+                  std::string("Member \"") + missing + "\" not found in " + paths_.back())
+            << missing;
         EXPECT_EQ(r.severity, 12);
     }
 }
@@ -177,10 +184,14 @@ TEST_F(Extract, MemberNamesThatAreNoFileNames) {
 
 TEST_F(Extract, StartChecks) {
     auto h = openPds(textPds());
-    auto check = [&](ExtractBlock req) { return std::pair{runRequest(h.get(), req).message, runRequest(h.get(), req).severity}; };
+    auto check = [&](ExtractBlock req) {
+        return std::pair{runRequest(h.get(), req).message, runRequest(h.get(), req).severity};
+    };
     using P = std::pair<std::string, int>;
-    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"), 0)), (P{"Data set 0 was not transmitted", 12}));
-    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"), 2)), (P{"Data set 2 was not transmitted", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"), 0)),
+              (P{"Data set 0 was not transmitted", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"), 2)),
+              (P{"Data set 2 was not transmitted", 12}));
     ExtractBlock tabs = request(EXTRACT_TYPE_TEXT, out("&M"));
     tabs.tabWidth = 3;
     EXPECT_EQ(check(tabs), (P{"Output tab parameter is invalid", 12}));
@@ -207,8 +218,10 @@ TEST_F(Extract, StartChecks) {
     big.format = EXTRACT_FORMAT_BYTES;
     EXPECT_EQ(check(big), (P{"Output LRECL parameter is invalid", 12}));
     EXPECT_EQ(check(request(9, out("&M"))), (P{"Invalid extract request type", 12}));
-    EXPECT_EQ(check(request(EXTRACT_TYPE_DELINK, out("&M"))), (P{"DELINK extract request is only valid for load libraries", 12}));
-    EXPECT_EQ(check(request(EXTRACT_TYPE_RELINK, out("&M"))), (P{"RELINK extract request is only valid for load libraries", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_DELINK, out("&M"))),
+              (P{"DELINK extract request is only valid for load libraries", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_RELINK, out("&M"))),
+              (P{"RELINK extract request is only valid for load libraries", 12}));
     // Closed file, unknown attributes, unsupported kinds.
     XmitDataSet& ds = h->dataSets[0];
     const XmitDataSet saved = ds;
@@ -225,7 +238,8 @@ TEST_F(Extract, StartChecks) {
     EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set BLKSIZE is unknown", 12}));
     ds = saved;
     ds.kind = XMIT_KIND_PDSE;
-    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))), (P{"Data set type is not supported", 12}));
+    EXPECT_EQ(check(request(EXTRACT_TYPE_TEXT, out("&M"))),
+              (P{"Data set type is not supported", 12}));
     ds = saved;
     FILE* stream = h->io.stream;
     h->io.stream = nullptr;
@@ -245,7 +259,8 @@ TEST_F(Extract, StartChecks) {
 
 TEST_F(Extract, SequentialDataSets) {
     std::vector<Bytes> records = {ebcdic(line80("FIRST")), ebcdic(line80("SECOND"))};
-    auto h = openRecords(collect([&](const Emit& e) { sequentialTransmit("SEQ.DATA", 0x90, 80, 800, records, e); }));
+    auto h = openRecords(
+        collect([&](const Emit& e) { sequentialTransmit("SEQ.DATA", 0x90, 80, 800, records, e); }));
     ASSERT_EQ(h->message, nullptr);
     RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("seq.txt")));
     EXPECT_EQ(r.steps[0].result, EXTRACT_RESULT_NEW);
@@ -262,33 +277,39 @@ TEST_F(Extract, SequentialDataSets) {
     const char* names[] = {"A"};
     members.memberNames = names;
     members.memberCount = 1;
-    EXPECT_EQ(runRequest(h.get(), members).message, "Cannot extract members from a sequential file");
-    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("sub/"))).message, "Invalid target file name");
-    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&x"))).message, "Invalid target file name");
+    EXPECT_EQ(runRequest(h.get(), members).message,
+              "Cannot extract members from a sequential file");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("sub/"))).message,
+              "Invalid target file name");
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&x"))).message,
+              "Invalid target file name");
     RunResult self = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, paths_.back()));
     EXPECT_EQ(self.message, "Invalid target file name");
     EXPECT_EQ(self.severity, 12);
     EXPECT_GT(fs::file_size(paths_.back()), 160u) << "the transmit file is untouched";
-    RunResult viaDir = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, "&D" + fs::path(paths_.back()).filename().string()));
+    RunResult viaDir = runRequest(
+        h.get(), request(EXTRACT_TYPE_TEXT, "&D" + fs::path(paths_.back()).filename().string()));
     EXPECT_EQ(viaDir.message, "Invalid target file name") << "the same file by another spelling";
 }
 
 TEST_F(Extract, SequentialBlocksOfFixedRecords) {
     // A writer that sends a whole block of fixed records as one transmit record.
     std::vector<Bytes> records = {ebcdic(line80("ONE") + line80("TWO") + line80("THREE"))};
-    auto h = openRecords(collect([&](const Emit& e) { sequentialTransmit("SEQ.BLOCK", 0x90, 80, 240, records, e); }));
+    auto h = openRecords(collect(
+        [&](const Emit& e) { sequentialTransmit("SEQ.BLOCK", 0x90, 80, 240, records, e); }));
     RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("block.txt")));
     EXPECT_EQ(r.severity, 0) << r.message;
     EXPECT_EQ(r.total, 3u);
-    EXPECT_EQ(readFile(out("block.txt")), line80("ONE") + "\n" + line80("TWO") + "\n" + line80("THREE") + "\n");
+    EXPECT_EQ(readFile(out("block.txt")),
+              line80("ONE") + "\n" + line80("TWO") + "\n" + line80("THREE") + "\n");
 }
 
 TEST_F(Extract, TextOptions) {
     Pds pds;
     Member m;
     m.name = "TABS";
-    m.records = {ebcdic(line80("A               B")), ebcdic(line80("ABCDEFG B")), ebcdic(line80("")),
-                 ebcdic(line80("   X"))};
+    m.records = {ebcdic(line80("A               B")), ebcdic(line80("ABCDEFG B")),
+                 ebcdic(line80("")), ebcdic(line80("   X"))};
     pds.members = {m};
     auto h = openPds(pds);
     ExtractBlock tabs = request(EXTRACT_TYPE_TEXT, out("&M"));
@@ -335,7 +356,8 @@ TEST_F(Extract, FailedReplacementKeepsTheOldFile) {
     RunResult r = runRequest(h.get(), req, true);
     EXPECT_EQ(r.severity, 8);
     EXPECT_EQ(readFile(out("LONG")), "precious");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 2) << "no temporary file is left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 2)
+        << "no temporary file is left";
 }
 
 TEST_F(Extract, BadMemberDataEndsTheRequestWithSeverity16) {
@@ -372,7 +394,8 @@ TEST_F(Extract, BadMemberDataEndsTheRequestWithSeverity16) {
     XmitHandle* h = pXmitFileOpen(file.c_str());
     RunResult r = runRequest(h, request(EXTRACT_TYPE_TEXT, target));
     int leftovers = 0;
-    for (const auto& e : fs::directory_iterator(fs::path(file).parent_path())) leftovers += e.path().filename() != "big.xmit";
+    for (const auto& e : fs::directory_iterator(fs::path(file).parent_path()))
+        leftovers += e.path().filename() != "big.xmit";
     std::fprintf(stderr, "[%d][%s][%d]", r.severity, r.message.c_str(), leftovers);
     std::exit(0);
 }

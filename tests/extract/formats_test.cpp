@@ -25,17 +25,27 @@ std::string line80(const std::string& s) {
     return l;
 }
 
-Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
-std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+std::string str(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
-Bytes be16(uint32_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
+Bytes be16(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) append(out, p);
     return out;
 }
-Bytes rdw(uint32_t n, uint8_t code = 0) { return {static_cast<uint8_t>((n + 4) >> 8), static_cast<uint8_t>(n + 4), code, 0}; }
-Bytes bdw(uint32_t n) { return {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 0, 0}; }
+Bytes rdw(uint32_t n, uint8_t code = 0) {
+    return {static_cast<uint8_t>((n + 4) >> 8), static_cast<uint8_t>(n + 4), code, 0};
+}
+Bytes bdw(uint32_t n) {
+    return {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 0, 0};
+}
 
 // A VB data set of one member with records of the given lengths (filled with 'a' + index).
 Pds variablePds(const std::vector<size_t>& lengths, int lrecl = 255, int blksize = 400) {
@@ -45,7 +55,8 @@ Pds variablePds(const std::vector<size_t>& lengths, int lrecl = 255, int blksize
     pds.blksize = blksize;
     Member m;
     m.name = "VAR";
-    for (size_t i = 0; i < lengths.size(); ++i) m.records.push_back(ebcdic(std::string(lengths[i], static_cast<char>('a' + i))));
+    for (size_t i = 0; i < lengths.size(); ++i)
+        m.records.push_back(ebcdic(std::string(lengths[i], static_cast<char>('a' + i))));
     pds.members = {m};
     return pds;
 }
@@ -53,7 +64,7 @@ Pds variablePds(const std::vector<size_t>& lengths, int lrecl = 255, int blksize
 } // namespace
 
 class Formats : public XmitTest {
-protected:
+  protected:
     std::string out(const std::string& name) { return (dir_ / name).string(); }
     std::string extractOne(XmitHandle* h, ExtractBlock req, const std::string& name) {
         RunResult r = runRequest(h, req);
@@ -67,13 +78,15 @@ TEST_F(Formats, FixedAndVariableAsStored) {
     auto h = openPds(fb);
     const std::string ibm = extractOne(h.get(), request(EXTRACT_TYPE_IBM, out("&M")), "MEM1");
     ASSERT_EQ(ibm.size(), 240u) << "three fixed records of 80 bytes";
-    EXPECT_EQ(ibm.substr(80, 80), str(ebcdic(std::string("MEMBER 1 LINE 2") + std::string(65, ' '))));
+    EXPECT_EQ(ibm.substr(80, 80),
+              str(ebcdic(std::string("MEMBER 1 LINE 2") + std::string(65, ' '))));
 
     auto hv = openPds(variablePds({3, 0, 5}));
     // Records as stored: blocks with block descriptors (unblocked VB still has blocks).
     std::string vb = extractOne(hv.get(), request(EXTRACT_TYPE_IBM, out("&M")), "VAR");
     Bytes want = cat({bdw(4 + 7 + 4 + 9), rdw(3), ebcdic("aaa"), rdw(0), rdw(5), ebcdic("ccccc")});
-    EXPECT_EQ(vb, str(want)) << "blocked: the three records share a block; the empty one stays empty";
+    EXPECT_EQ(vb, str(want))
+        << "blocked: the three records share a block; the empty one stays empty";
     // With length prefixes: each record behind its descriptor.
     std::string prefix = extractOne(hv.get(), request(EXTRACT_TYPE_PREFIX, out("&M.p")), "VAR.p");
     EXPECT_EQ(prefix, str(cat({bdw(24), rdw(3), ebcdic("aaa"), rdw(0), rdw(5), ebcdic("ccccc")})));
@@ -82,7 +95,8 @@ TEST_F(Formats, FixedAndVariableAsStored) {
     v.recfm = 0x40; // V, unblocked
     auto hu = openPds(v);
     EXPECT_EQ(extractOne(hu.get(), request(EXTRACT_TYPE_IBM, out("&M.u")), "VAR.u"),
-              str(cat({bdw(11), rdw(3), ebcdic("aaa"), bdw(8), rdw(0), bdw(13), rdw(5), ebcdic("ccccc")})))
+              str(cat({bdw(11), rdw(3), ebcdic("aaa"), bdw(8), rdw(0), bdw(13), rdw(5),
+                       ebcdic("ccccc")})))
         << "unblocked: a block descriptor for every record";
     EXPECT_EQ(extractOne(hu.get(), request(EXTRACT_TYPE_PREFIX, out("&M.r")), "VAR.r"),
               str(cat({rdw(3), ebcdic("aaa"), rdw(0), rdw(5), ebcdic("ccccc")})))
@@ -91,7 +105,8 @@ TEST_F(Formats, FixedAndVariableAsStored) {
 
 TEST_F(Formats, ConvertFormats) {
     auto h = openPds(variablePds({50, 2}));
-    auto convert = [&](int format, uint32_t lrecl, uint8_t options, const std::string& name, uint32_t block = 0) {
+    auto convert = [&](int format, uint32_t lrecl, uint8_t options, const std::string& name,
+                       uint32_t block = 0) {
         ExtractBlock req = request(EXTRACT_TYPE_CONVERT, out("&M." + name));
         req.format = format;
         req.lrecl = lrecl;
@@ -106,7 +121,8 @@ TEST_F(Formats, ConvertFormats) {
     EXPECT_EQ(fixed.substr(0, 80), str(ebcdic(std::string(50, 'a'))) + std::string(30, '\x40'));
     std::string fixedT = convert(EXTRACT_FORMAT_FIXED, 80, EXTRACT_TRANSLATE, "f0t");
     EXPECT_EQ(fixedT.substr(0, 80), std::string(50, 'a') + std::string(30, ' '));
-    EXPECT_EQ(convert(EXTRACT_FORMAT_BYTES, 80, EXTRACT_TRANSLATE, "f1"), std::string(50, 'a') + "bb");
+    EXPECT_EQ(convert(EXTRACT_FORMAT_BYTES, 80, EXTRACT_TRANSLATE, "f1"),
+              std::string(50, 'a') + "bb");
     EXPECT_EQ(convert(EXTRACT_FORMAT_LENGTH2, 80, EXTRACT_TRANSLATE, "f2"),
               str(be16(50)) + std::string(50, 'a') + str(be16(2)) + "bb");
     EXPECT_EQ(convert(EXTRACT_FORMAT_LENGTH2I, 80, EXTRACT_TRANSLATE, "f3"),
@@ -116,10 +132,12 @@ TEST_F(Formats, ConvertFormats) {
               str(cat({rdw(50), ebcdic(std::string(50, 'a')), rdw(2), ebcdic("bb")})));
     // Format 4 takes records up to LRECL - 4 data bytes.
     EXPECT_EQ(convert(EXTRACT_FORMAT_RDW, 54, 0, "f4max").size(), 54u + 6u);
-    EXPECT_EQ(convert(EXTRACT_FORMAT_VARIABLE, 84, EXTRACT_BLOCKED, "f5", 200),
-              str(cat({bdw(4 + 54 + 6), rdw(50), ebcdic(std::string(50, 'a')), rdw(2), ebcdic("bb")})));
-    EXPECT_EQ(convert(EXTRACT_FORMAT_VARIABLE, 56, EXTRACT_BLOCKED, "f5s", 60),
-              str(cat({bdw(58), rdw(50), ebcdic(std::string(50, 'a')), bdw(10), rdw(2), ebcdic("bb")})))
+    EXPECT_EQ(
+        convert(EXTRACT_FORMAT_VARIABLE, 84, EXTRACT_BLOCKED, "f5", 200),
+        str(cat({bdw(4 + 54 + 6), rdw(50), ebcdic(std::string(50, 'a')), rdw(2), ebcdic("bb")})));
+    EXPECT_EQ(
+        convert(EXTRACT_FORMAT_VARIABLE, 56, EXTRACT_BLOCKED, "f5s", 60),
+        str(cat({bdw(58), rdw(50), ebcdic(std::string(50, 'a')), bdw(10), rdw(2), ebcdic("bb")})))
         << "a block of 60 cannot take the second record after the first";
     // Strip drops trailing pad characters; a record longer than LRECL stops the request.
     ExtractBlock stripReq = request(EXTRACT_TYPE_CONVERT, out("&M.strip"));
@@ -157,7 +175,8 @@ TEST_F(Formats, SpannedRecordsAcrossBlocks) {
     // the 20-byte record follows in the same block.
     Bytes want = cat({bdw(200), rdw(192, 0x01), Bytes(a.begin(), a.begin() + 192)});
     append(want, cat({bdw(200), rdw(192, 0x03), Bytes(a.begin() + 192, a.begin() + 384)}));
-    append(want, cat({bdw(4 + 120 + 24), rdw(116, 0x02), Bytes(a.begin() + 384, a.end()), rdw(20), b}));
+    append(want,
+           cat({bdw(4 + 120 + 24), rdw(116, 0x02), Bytes(a.begin() + 384, a.end()), rdw(20), b}));
     EXPECT_EQ(out3, str(want));
 
     // And back: the spanned output read as a member gives the logical records again.
@@ -169,15 +188,17 @@ TEST_F(Formats, SpannedRecordsAcrossBlocks) {
     m.name = "BACK";
     size_t at = 0;
     while (at < out3.size()) {
-        const size_t len = (static_cast<uint8_t>(out3[at]) << 8) | static_cast<uint8_t>(out3[at + 1]);
+        const size_t len =
+            (static_cast<uint8_t>(out3[at]) << 8) | static_cast<uint8_t>(out3[at + 1]);
         m.records.push_back(bytesOf(out3.substr(at, len)));
         at += len;
     }
     back.members = {m};
     auto rb = collect([&](const Emit& e) { pdsTransmit(back, e); });
     rb[1].data = controlRecord("INMR02",
-                               {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2), numberUnit(0x0042, 1000, 4),
-                                numberUnit(0x0030, 200, 4), TextUnit{0x0049, {{0x58, 0x02}}}, qualifierUnit(0x0002, "B.PDS")},
+                               {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2),
+                                numberUnit(0x0042, 1000, 4), numberUnit(0x0030, 200, 4),
+                                TextUnit{0x0049, {{0x58, 0x02}}}, qualifierUnit(0x0002, "B.PDS")},
                                1);
     auto hb = openRecords(rb);
     XmitDataSet* dsb = pxhXmitFileLoadDir(hb.get(), 1);
@@ -203,7 +224,8 @@ TEST_F(Formats, UndefinedRecords) {
     m.userData = Bytes(2, 0); // not load-module data
     pds.members = {m};
     auto h = openPds(pds);
-    EXPECT_EQ(extractOne(h.get(), request(EXTRACT_TYPE_IBM, out("&M")), "BLOCKS"), str(cat({{1, 2, 3}, Bytes(100, 9)})));
+    EXPECT_EQ(extractOne(h.get(), request(EXTRACT_TYPE_IBM, out("&M")), "BLOCKS"),
+              str(cat({{1, 2, 3}, Bytes(100, 9)})));
     EXPECT_EQ(extractOne(h.get(), request(EXTRACT_TYPE_PREFIX, out("&M.p")), "BLOCKS.p"),
               str(cat({be16(3), {1, 2, 3}, be16(100), Bytes(100, 9)})));
 }
@@ -216,7 +238,8 @@ Member packedMember(const std::string& name, const Bytes& stream, std::vector<By
     Member m;
     m.name = name;
     for (size_t at = 0; at < stream.size(); at += 80) {
-        Bytes r(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(std::min(stream.size(), at + 80)));
+        Bytes r(stream.begin() + static_cast<long>(at),
+                stream.begin() + static_cast<long>(std::min(stream.size(), at + 80)));
         r.resize(80, 0x00);
         m.records.push_back(r);
     }
@@ -231,15 +254,15 @@ TEST_F(Formats, IspfPackedMembers) {
     // repeats run on over the input records.
     Bytes stream = {0x00, 0x01, 0x40, 0xC6, 0x00, 0x00, 0x00, 0x50};
     append(stream, Bytes{0x83});
-    append(stream, ebcdic("ABCD"));   // copy 4 bytes
-    append(stream, Bytes{0x7A, 9});   // 10 copies...
-    append(stream, ebcdic("X"));      // ...of "X"
-    append(stream, Bytes{0x05});      // 6 blanks
+    append(stream, ebcdic("ABCD")); // copy 4 bytes
+    append(stream, Bytes{0x7A, 9}); // 10 copies...
+    append(stream, ebcdic("X"));    // ...of "X"
+    append(stream, Bytes{0x05});    // 6 blanks
     // A copy of 80 bytes that starts in the first input record and ends in the second, and
     // runs from the first output line into the second.
     append(stream, Bytes{0xCF});
     append(stream, ebcdic(std::string(80, 'Q')));
-    append(stream, Bytes{0x7A});      // a repeat whose count and byte stand in the next record
+    append(stream, Bytes{0x7A}); // a repeat whose count and byte stand in the next record
     while (stream.size() % 80 != 0) stream.insert(stream.end() - 1, 0x00); // blanks before it
     append(stream, Bytes{3});
     append(stream, ebcdic("R"));
@@ -249,7 +272,8 @@ TEST_F(Formats, IspfPackedMembers) {
     auto h = openPds(pds);
     const std::string text = extractOne(h.get(), request(EXTRACT_TYPE_TEXT, out("&M")), "PACKED");
     const size_t blanksBefore = 80 - (8 + 5 + 3 + 1 + 1 + 80 + 1) % 80;
-    std::string all = "ABCDXXXXXXXXXX      " + std::string(80, 'Q') + std::string(blanksBefore, ' ') + "RRRR";
+    std::string all =
+        "ABCDXXXXXXXXXX      " + std::string(80, 'Q') + std::string(blanksBefore, ' ') + "RRRR";
     std::string want;
     for (size_t at = 0; at < all.size(); at += 80) want += line80(all.substr(at, 80)) + "\n";
     EXPECT_EQ(text, want);
@@ -261,7 +285,8 @@ TEST_F(Formats, IspfPackedMembers) {
     p.records = {ebcdic(line80("HELLO"))};
     plain.members = {p};
     auto hp = openPds(plain);
-    EXPECT_EQ(extractOne(hp.get(), request(EXTRACT_TYPE_TEXT, out("&M")), "PLAIN"), line80("HELLO") + "\n");
+    EXPECT_EQ(extractOne(hp.get(), request(EXTRACT_TYPE_TEXT, out("&M")), "PLAIN"),
+              line80("HELLO") + "\n");
 }
 
 TEST_F(Formats, IspfPackedSecondFormAndShortRecords) {
@@ -302,7 +327,8 @@ TEST_F(Formats, DumpListing) {
     ExtractBlock req = request(EXTRACT_TYPE_DUMP, out("&M"));
     req.lrecl = 100; // below 120: 16-byte lines
     std::string d = extractOne(h.get(), req, "DUMPME");
-    auto dumpLine16 = [](const std::string& offset, const std::string& hex, const std::string& chars) {
+    auto dumpLine16 = [](const std::string& offset, const std::string& hex,
+                         const std::string& chars) {
         std::string l = offset + "   " + hex;
         l.resize(49, ' ');
         std::string c = chars;
@@ -313,7 +339,8 @@ TEST_F(Formats, DumpListing) {
     std::string want = "Dump of DUMP.PDS(DUMPME)\n\nDirectory entry  length 12\n";
     want += dumpLine16("00000000", entryHex, "DUMPME") + "\n";
     want += "\nRecord 1  length 6\n" + dumpLine16("00000000", "C1C2C3C4 4B00", "ABCD.") + "\n";
-    want += "\nRecord 2  length 20\n" + dumpLine16("00000000", "C1C1C1C1 C1C1C1C1 C1C1C1C1 C1C1C1C1", std::string(16, 'A')) +
+    want += "\nRecord 2  length 20\n" +
+            dumpLine16("00000000", "C1C1C1C1 C1C1C1C1 C1C1C1C1 C1C1C1C1", std::string(16, 'A')) +
             "\n" + dumpLine16("00000010", "C1C1C1C1", "AAAA") + "\n";
     EXPECT_EQ(d, want);
     EXPECT_EQ(dumpLine16("0", "", "").size(), 67u);
@@ -329,7 +356,8 @@ TEST_F(Formats, DumpListing) {
 
     // A sequential data set: "Dump of" with the data set name alone.
     std::vector<Bytes> records = {ebcdic("X")};
-    auto hs = openRecords(collect([&](const Emit& e) { sequentialTransmit("SEQ.ONE", 0x90, 80, 800, records, e); }));
+    auto hs = openRecords(
+        collect([&](const Emit& e) { sequentialTransmit("SEQ.ONE", 0x90, 80, 800, records, e); }));
     std::string ds = extractOne(hs.get(), request(EXTRACT_TYPE_DUMP, out("seq.dump")), "seq.dump");
     EXPECT_EQ(ds.substr(0, ds.find('\n')), "Dump of SEQ.ONE");
     EXPECT_NE(ds.find("Record 1  length 1\n"), std::string::npos);

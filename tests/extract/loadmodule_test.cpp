@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "extract_fixture.h"
 #include "dump.h"
+#include "extract_fixture.h"
 #include "loadmodule.h"
 #include "run_command.h"
 
@@ -21,11 +21,16 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     for (const Bytes& p : parts) append(out, p);
     return out;
 }
-Bytes b16(uint32_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
-Bytes b24(uint32_t v) { return {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
+Bytes b16(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
+Bytes b24(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
 
 // A CESD entry: name, type, address, flags and length (or the owner of a label reference).
-Bytes cesdEntry(const std::string& name, uint8_t type, uint32_t address, uint32_t length, uint8_t flags = 0) {
+Bytes cesdEntry(const std::string& name, uint8_t type, uint32_t address, uint32_t length,
+                uint8_t flags = 0) {
     Bytes e = name8(name);
     e.push_back(type);
     append(e, b24(address));
@@ -35,19 +40,29 @@ Bytes cesdEntry(const std::string& name, uint8_t type, uint32_t address, uint32_
 }
 Bytes cesdRecord(uint16_t first, std::initializer_list<Bytes> entries, bool keepFlags = true) {
     Bytes data = cat(entries);
-    return cat({{0x20, static_cast<uint8_t>(keepFlags ? 0x80 : 0), 0, 0}, b16(first), b16(static_cast<uint32_t>(data.size())), data});
+    return cat({{0x20, static_cast<uint8_t>(keepFlags ? 0x80 : 0), 0, 0},
+                b16(first),
+                b16(static_cast<uint32_t>(data.size())),
+                data});
 }
 // A control record announcing text at an address, with relocation data.
 Bytes controlRecord(uint8_t id, uint32_t textAddress, const Bytes& rld, const Bytes& control) {
-    return cat({{id, 0, 0, 0}, b16(static_cast<uint32_t>(control.size())), b16(static_cast<uint32_t>(rld.size())),
-                {0x06}, b24(textAddress), {0x40, 0x00}, b16(0), rld, control});
+    return cat({{id, 0, 0, 0},
+                b16(static_cast<uint32_t>(control.size())),
+                b16(static_cast<uint32_t>(rld.size())),
+                {0x06},
+                b24(textAddress),
+                {0x40, 0x00},
+                b16(0),
+                rld,
+                control});
 }
 Bytes idrRecord(uint8_t subtype, const Bytes& data) {
     return cat({{0x80, static_cast<uint8_t>(data.size() + 2), subtype}, data});
 }
 // A directory entry of a load module: size, entry point and attributes.
-Bytes moduleEntry(uint32_t size, uint32_t entry = 0, uint8_t a1 = 0x02, uint8_t a2 = 0, uint8_t a3 = 0, uint8_t a4 = 0,
-                  unsigned extra = 0) {
+Bytes moduleEntry(uint32_t size, uint32_t entry = 0, uint8_t a1 = 0x02, uint8_t a2 = 0,
+                  uint8_t a3 = 0, uint8_t a4 = 0, unsigned extra = 0) {
     Bytes e = name8("MODULE");
     append(e, b24(0x000100));
     Bytes user(22 + extra, 0);
@@ -106,10 +121,11 @@ TEST(LoadModule, ReadsTextRelocationAndSymbols) {
 TEST(LoadModule, TableOrder) {
     // Sections by address then length, label references by address, pseudo registers, then
     // the external references; equal keys keep ESDID order.
-    Read r = readModule(moduleEntry(64), {cesdRecord(1, {cesdEntry("ER1", 2, 0, 0), cesdEntry("B", 0, 32, 16),
-                                                         cesdEntry("A2", 0, 0, 32), cesdEntry("A1", 0, 0, 8),
-                                                         cesdEntry("PR", 6, 4, 4), cesdEntry("LR2", 3, 40, 2),
-                                                         cesdEntry("LR1", 3, 36, 2), cesdEntry("C", 4, 32, 16)})});
+    Read r = readModule(moduleEntry(64),
+                        {cesdRecord(1, {cesdEntry("ER1", 2, 0, 0), cesdEntry("B", 0, 32, 16),
+                                        cesdEntry("A2", 0, 0, 32), cesdEntry("A1", 0, 0, 8),
+                                        cesdEntry("PR", 6, 4, 4), cesdEntry("LR2", 3, 40, 2),
+                                        cesdEntry("LR1", 3, 36, 2), cesdEntry("C", 4, 32, 16)})});
     ASSERT_EQ(r.error, "");
     std::vector<uint16_t> order;
     for (const auto& e : r.image.cesd) order.push_back(e.esdid);
@@ -122,7 +138,8 @@ TEST(LoadModule, Messages) {
     auto m = smallModule();
     // Control records.
     EXPECT_EQ(error({m[0], Bytes{0x01, 0, 0, 0}}), "Load module control record 2 is invalid");
-    EXPECT_EQ(error({m[0], cat({controlRecord(0x01, 0, {}, cat({b16(1), b16(16)})), Bytes{0}})}), "Load module control record 2 is invalid");
+    EXPECT_EQ(error({m[0], cat({controlRecord(0x01, 0, {}, cat({b16(1), b16(16)})), Bytes{0}})}),
+              "Load module control record 2 is invalid");
     EXPECT_EQ(error({m[0], controlRecord(0x01, 8, {}, cat({b16(1), b16(16)})), Bytes(16, 1)}),
               "Load module control record 2 is invalid")
         << "text beyond the module's end";
@@ -131,7 +148,8 @@ TEST(LoadModule, Messages) {
     EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(2), b16(2), {0x1C}, b24(8)}), {})}),
               "Load module RLD position ESID value 0002 is not defined")
         << "an external reference holds no constants";
-    EXPECT_EQ(error({controlRecord(0x02, 0, cat({b16(2), b16(1), {0x1C}, b24(8)}), {})}), "Load module RLD data is invalid")
+    EXPECT_EQ(error({controlRecord(0x02, 0, cat({b16(2), b16(1), {0x1C}, b24(8)}), {})}),
+              "Load module RLD data is invalid")
         << "before any CESD record";
     EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(2), b16(1), {0x1C}, b24(14)}), {})}),
               "Load module RLD data is invalid")
@@ -139,30 +157,43 @@ TEST(LoadModule, Messages) {
     EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(7), b16(1), {0x1C}, b24(8)}), {})}),
               "Load module RLD data is invalid")
         << "a relocation pointer that names no entry";
-    EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(2), b16(1), {0x1D}, b24(8)}), {})}), "Load module RLD data is invalid")
+    EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(2), b16(1), {0x1D}, b24(8)}), {})}),
+              "Load module RLD data is invalid")
         << "a continued item with nothing after it";
-    EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(0), b16(1), {0x3C}, b24(8)}), {})}), "") << "a CXD item";
+    EXPECT_EQ(error({m[0], controlRecord(0x02, 0, cat({b16(0), b16(1), {0x3C}, b24(8)}), {})}), "")
+        << "a CXD item";
     // CESD records.
-    EXPECT_EQ(error({cat({{0x20, 0x80, 0, 0}, b16(1), b16(17), Bytes(17, 0)})}), "Load module CESD record is invalid");
-    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0, 8, 16)})}), "Load module CESD record is invalid")
+    EXPECT_EQ(error({cat({{0x20, 0x80, 0, 0}, b16(1), b16(17), Bytes(17, 0)})}),
+              "Load module CESD record is invalid");
+    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0, 8, 16)})}),
+              "Load module CESD record is invalid")
         << "a section ending past the module";
-    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0, 0, 16)}), cesdRecord(1, {cesdEntry("B", 2, 0, 0)})}),
+    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0, 0, 16)}),
+                     cesdRecord(1, {cesdEntry("B", 2, 0, 0)})}),
               "Load module CESD record is invalid")
         << "an ESDID given twice";
-    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0x08, 0, 0)})}), "Load module CESD entry type 08 is not supported");
-    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0x14, 0, 0)})}), "Load module CESD entry type 14 is not supported");
-    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0x07, 0, 0)})}), "Load module contains no CESD records")
+    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0x08, 0, 0)})}),
+              "Load module CESD entry type 08 is not supported");
+    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0x14, 0, 0)})}),
+              "Load module CESD entry type 14 is not supported");
+    EXPECT_EQ(error({cesdRecord(1, {cesdEntry("A", 0x07, 0, 0)})}),
+              "Load module contains no CESD records")
         << "a null entry holds its number but is not kept";
     EXPECT_EQ(error({}), "Load module contains no CESD records");
     // Scatter, SYM and IDR records.
-    EXPECT_EQ(error({m[0], cat({{0x10, 0}, b16(8), Bytes(8, 0)})}), "Load module scatter table record 2 is invalid")
+    EXPECT_EQ(error({m[0], cat({{0x10, 0}, b16(8), Bytes(8, 0)})}),
+              "Load module scatter table record 2 is invalid")
         << "a module without scatter tables";
-    EXPECT_EQ(error({m[0], cat({{0x40, 0}, b16(79), Bytes(79, 0)})}), "Load module SYM record 2 is invalid");
+    EXPECT_EQ(error({m[0], cat({{0x40, 0}, b16(79), Bytes(79, 0)})}),
+              "Load module SYM record 2 is invalid");
     EXPECT_EQ(error({m[0], Bytes{0x80, 9, 0x01, 0}}), "Load module IDR record 2 is invalid");
-    EXPECT_EQ(error({m[0], idrRecord(0x02, Bytes(14, 0))}), "Load module linkedit IDR data is invalid");
+    EXPECT_EQ(error({m[0], idrRecord(0x02, Bytes(14, 0))}),
+              "Load module linkedit IDR data is invalid");
     EXPECT_EQ(error({m[0], idrRecord(0x82, Bytes(15, 0))}), "");
-    EXPECT_EQ(error({m[0], idrRecord(0x83, Bytes(4, 0))}), "Load module ID subtype 03 is not supported");
-    EXPECT_EQ(error({m[0], idrRecord(0x02, Bytes(10, 0)), m[1]}), "Missing ending load module IDR record at record 3");
+    EXPECT_EQ(error({m[0], idrRecord(0x83, Bytes(4, 0))}),
+              "Load module ID subtype 03 is not supported");
+    EXPECT_EQ(error({m[0], idrRecord(0x02, Bytes(10, 0)), m[1]}),
+              "Missing ending load module IDR record at record 3");
     EXPECT_EQ(error({m[0], idrRecord(0x84, cat({b16(0x8009), {0}, Bytes(15, 0xC1)}))}),
               "Load module translator IDR ESID value 0009 is not defined");
     EXPECT_EQ(error({m[0], idrRecord(0x84, cat({b16(0x8001), {2}, Bytes(45, 0xC1)}))}),
@@ -181,18 +212,21 @@ TEST(LoadModule, TranslatorAndIdentifyData) {
     auto m = smallModule();
     Bytes first = cat({b16(0x8001), {0}, ebcdic("ASMA90 01020304")});
     Bytes second = cat({b16(0x8001), {1}, ebcdic("IEWL   01020304"), ebcdic("HLASM  05060708")});
-    Read r = readModule(moduleEntry(16), {m[0], idrRecord(0x04, first), idrRecord(0x84, second),
-                                          idrRecord(0x88, cat({b16(1), b24(0), {5}, ebcdic("V1'R2")}))});
+    Read r =
+        readModule(moduleEntry(16), {m[0], idrRecord(0x04, first), idrRecord(0x84, second),
+                                     idrRecord(0x88, cat({b16(1), b24(0), {5}, ebcdic("V1'R2")}))});
     ASSERT_EQ(r.error, "");
     const opx::CesdEntry* main = r.image.find(1);
     ASSERT_NE(main, nullptr);
-    EXPECT_EQ(main->translatorCount, 2) << "a later group for the same ESDID replaces the earlier one";
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(main->translator[1]), 15), std::string(reinterpret_cast<const char*>(ebcdic("HLASM  05060708").data()), 15));
+    EXPECT_EQ(main->translatorCount, 2)
+        << "a later group for the same ESDID replaces the earlier one";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(main->translator[1]), 15),
+              std::string(reinterpret_cast<const char*>(ebcdic("HLASM  05060708").data()), 15));
     EXPECT_EQ(main->identifyLength, 5);
 }
 
 class LoadLibrary : public XmitTest {
-protected:
+  protected:
     std::string out(const std::string& name) { return (dir_ / name).string(); }
     HandlePtr library(std::vector<Member> members) {
         Pds pds;
@@ -203,7 +237,8 @@ protected:
         pds.members = std::move(members);
         return openPds(pds);
     }
-    static Member module(const std::string& name, const std::vector<Bytes>& records, const Bytes& entry) {
+    static Member module(const std::string& name, const std::vector<Bytes>& records,
+                         const Bytes& entry) {
         Member m;
         m.name = name;
         m.records = records;
@@ -218,12 +253,14 @@ TEST_F(LoadLibrary, ListingOfAModuleWithoutOptionalParts) {
     RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M.lst")));
     ASSERT_EQ(r.severity, 0) << r.message;
     const std::string listing = readFile(out("MAIN.lst"));
-    const std::string want = std::string("Dump of TEST.LOAD(MAIN)\n\nDirectory Entry:\n") +
-                             opx::dumpLine(h->dataSets[0].directory, 34, 32, 0) + "\n" + opx::dumpLine(h->dataSets[0].directory + 32, 2, 32, 32) +
-                             "\nModule size: 000010 (16)\nEntry point: 000000\nAttributes:  RMODE(24)\n\n"
-                             "CESD 0001  CSECT MAIN\n    Address: 000000\n    Length:  000010 (16)\n    Data:\n" +
-                             opx::dumpLine(Bytes(16, 0x47).data(), 16, 32, 0) +
-                             "\n    RLD items:\n    0002 1C 000008  V(EXT)\n\nCESD 0002  EXTRN EXT\n";
+    const std::string want =
+        std::string("Dump of TEST.LOAD(MAIN)\n\nDirectory Entry:\n") +
+        opx::dumpLine(h->dataSets[0].directory, 34, 32, 0) + "\n" +
+        opx::dumpLine(h->dataSets[0].directory + 32, 2, 32, 32) +
+        "\nModule size: 000010 (16)\nEntry point: 000000\nAttributes:  RMODE(24)\n\n"
+        "CESD 0001  CSECT MAIN\n    Address: 000000\n    Length:  000010 (16)\n    Data:\n" +
+        opx::dumpLine(Bytes(16, 0x47).data(), 16, 32, 0) +
+        "\n    RLD items:\n    0002 1C 000008  V(EXT)\n\nCESD 0002  EXTRN EXT\n";
     EXPECT_EQ(listing, want);
 }
 
@@ -246,9 +283,12 @@ TEST_F(LoadLibrary, ListingOfAttributesAliasesAndIdentification) {
     RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M.lst")));
     ASSERT_EQ(r.severity, 0) << r.message;
     const std::string listing = readFile(out("MAIN.lst"));
-    EXPECT_NE(listing.find("Attributes:  RMODE(24),AMODE(31),REUS(RENT),TEST,AC(1),SSI(12345678)\n"), std::string::npos)
+    EXPECT_NE(
+        listing.find("Attributes:  RMODE(24),AMODE(31),REUS(RENT),TEST,AC(1),SSI(12345678)\n"),
+        std::string::npos)
         << listing;
-    EXPECT_NE(listing.find("Alias     OTHER    entry point: 000000\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Alias     OTHER    entry point: 000000\n"), std::string::npos)
+        << listing;
     EXPECT_NE(listing.find("Link Edit IDR Data:\n"), std::string::npos);
     EXPECT_NE(listing.find("    IDENTIFY('V10')\n"), std::string::npos);
     // The alias is listed too, as a module of its own.
@@ -270,9 +310,10 @@ TEST_F(LoadLibrary, RefusedModulesAndRequests) {
             refusals.push_back(s.message);
             EXPECT_EQ(s.file, paths_.back());
         }
-    EXPECT_EQ(refusals, (std::vector<std::string>{"Extract of Program Object is not supported",
-                                                 "Extract of NOEDIT load module is not supported",
-                                                 "Extract of overlay load module is not supported"}));
+    EXPECT_EQ(refusals,
+              (std::vector<std::string>{"Extract of Program Object is not supported",
+                                        "Extract of NOEDIT load module is not supported",
+                                        "Extract of overlay load module is not supported"}));
     EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_IBM, out("&M"))).message,
               "Invalid extract request type for a load library");
     EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_PREFIX, out("&M"))).message,

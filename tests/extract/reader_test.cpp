@@ -27,15 +27,16 @@ Bytes inmr01(uint32_t files) {
 
 Bytes seqInmr02(uint32_t n, std::string_view dsname = "A.B", std::string_view utility = "INMCOPY") {
     return controlRecord("INMR02",
-                         {textUnit(0x1028, utility), numberUnit(0x003C, 0x4000, 2), numberUnit(0x0042, 80, 2),
-                          numberUnit(0x0030, 3120, 2), TextUnit{0x0049, {{0x90, 0}}}, qualifierUnit(0x0002, dsname)},
+                         {textUnit(0x1028, utility), numberUnit(0x003C, 0x4000, 2),
+                          numberUnit(0x0042, 80, 2), numberUnit(0x0030, 3120, 2),
+                          TextUnit{0x0049, {{0x90, 0}}}, qualifierUnit(0x0002, dsname)},
                          n);
 }
 
 // A sequential transmit file of the given records, record by record.
 std::vector<LogicalRecord> sequential(const std::vector<std::string>& lines) {
-    std::vector<LogicalRecord> r = {{inmr01(1), true}, {seqInmr02(1), true},
-                                    {controlRecord("INMR03", {}), true}};
+    std::vector<LogicalRecord> r = {
+        {inmr01(1), true}, {seqInmr02(1), true}, {controlRecord("INMR03", {}), true}};
     for (const auto& l : lines) r.push_back({ebcdic(l), false});
     r.push_back({controlRecord("INMR06", {}), true});
     return r;
@@ -78,7 +79,8 @@ TEST_F(Reader, FileSize) {
 
 TEST_F(Reader, Inmr01Messages) {
     // The first length byte is 0: the record cannot be read.
-    EXPECT_EQ(message(open(Bytes(160, 0))), "Invalid TSO TRANSMIT file (cannot read INMR01 record)");
+    EXPECT_EQ(message(open(Bytes(160, 0))),
+              "Invalid TSO TRANSMIT file (cannot read INMR01 record)");
     // A data record first, or another control record.
     EXPECT_EQ(message(openRecords({{inmr01(1), false}, {controlRecord("INMR06", {}), true}})),
               "Invalid TSO TRANSMIT file (bad INMR01 record ID)");
@@ -100,7 +102,8 @@ TEST_F(Reader, Inmr01Messages) {
     // A file count that the file cannot hold sizes no allocation.
     auto units = kOrigin;
     units.push_back(numberUnit(0x102F, 0xFFFFFFFF, 4));
-    auto h = openRecords({{controlRecord("INMR01", units), true}, {controlRecord("INMR06", {}), true}});
+    auto h =
+        openRecords({{controlRecord("INMR01", units), true}, {controlRecord("INMR06", {}), true}});
     EXPECT_EQ(message(h), "Invalid TSO TRANSMIT file (bad INMR01 segment fields)");
     EXPECT_EQ(h->dataSets, nullptr);
 }
@@ -116,20 +119,25 @@ TEST_F(Reader, Inmr02Messages) {
     auto withInmr02 = [&](const LogicalRecord& r) {
         return message(openRecords({{inmr01(1), true}, r, {controlRecord("INMR06", {}), true}}));
     };
-    EXPECT_EQ(withInmr02({ebcdic("DATA"), false}), "Invalid TSO TRANSMIT file (missing INMR02 record)");
-    EXPECT_EQ(withInmr02({controlRecord("INMR03", {}), true}), "Invalid TSO TRANSMIT file (bad INMR02 record ID)");
-    EXPECT_EQ(withInmr02({seqInmr02(2), true}), "Invalid TSO TRANSMIT file (bad INMR02 file number)");
-    EXPECT_EQ(withInmr02({ebcdic("INMR02\x01"), true}), "Invalid TSO TRANSMIT file (bad INMR02 file number)")
+    EXPECT_EQ(withInmr02({ebcdic("DATA"), false}),
+              "Invalid TSO TRANSMIT file (missing INMR02 record)");
+    EXPECT_EQ(withInmr02({controlRecord("INMR03", {}), true}),
+              "Invalid TSO TRANSMIT file (bad INMR02 record ID)");
+    EXPECT_EQ(withInmr02({seqInmr02(2), true}),
+              "Invalid TSO TRANSMIT file (bad INMR02 file number)");
+    EXPECT_EQ(withInmr02({ebcdic("INMR02\x01"), true}),
+              "Invalid TSO TRANSMIT file (bad INMR02 file number)")
         << "too short for a file number";
     Bytes bad = seqInmr02(1);
     bad.push_back(0x12);
     EXPECT_EQ(withInmr02({bad, true}), "Invalid TSO TRANSMIT file (bad INMR02 segment fields)");
     // A later record of the group is checked the same way.
-    EXPECT_EQ(message(openRecords({{inmr01(1), true},
-                                   {seqInmr02(1, "A.B", "IEBCOPY"), true},
-                                   {controlRecord("INMR02", {textUnit(0x1028, "INMCOPY")}, 3), true},
-                                   {controlRecord("INMR06", {}), true}})),
-              "Invalid TSO TRANSMIT file (bad INMR02 file number)");
+    EXPECT_EQ(
+        message(openRecords({{inmr01(1), true},
+                             {seqInmr02(1, "A.B", "IEBCOPY"), true},
+                             {controlRecord("INMR02", {textUnit(0x1028, "INMCOPY")}, 3), true},
+                             {controlRecord("INMR06", {}), true}})),
+        "Invalid TSO TRANSMIT file (bad INMR02 file number)");
 }
 
 TEST_F(Reader, Inmr03Message) {
@@ -169,7 +177,8 @@ TEST_F(Reader, SegmentLengths) {
         sw.raw({bad});
         sw.record(controlRecord("INMR06", {}), true);
         sw.finish();
-        EXPECT_EQ(message(open(b)), "Invalid segment length at offset " + std::to_string(at)) << int(bad);
+        EXPECT_EQ(message(open(b)), "Invalid segment length at offset " + std::to_string(at))
+            << int(bad);
     }
 }
 
@@ -209,12 +218,15 @@ TEST_F(Reader, SegmentFlags) {
         *flagsOffset = (firstFlags & 0x80) && !(firstFlags & 0x0F) ? second + 1 : first + 1;
         return b;
     };
-    auto flagsMessage = [&](uint8_t first, uint8_t second, size_t* at) { return message(open(build(first, second, at))); };
+    auto flagsMessage = [&](uint8_t first, uint8_t second, size_t* at) {
+        return message(open(build(first, second, at)));
+    };
     size_t at;
     // A continuation segment flagged first again is accepted.
     EXPECT_EQ(flagsMessage(0x80, 0xC0, &at), "");
     std::string m = flagsMessage(0x00, 0xC0, &at);
-    EXPECT_EQ(m, "Invalid segment flags at offset " + std::to_string(at)) << "a first segment without X'80'";
+    EXPECT_EQ(m, "Invalid segment flags at offset " + std::to_string(at))
+        << "a first segment without X'80'";
     m = flagsMessage(0x81, 0x40, &at);
     EXPECT_EQ(m, "Invalid segment flags at offset " + std::to_string(at));
     m = flagsMessage(0x80, 0x48, &at);
@@ -273,13 +285,18 @@ TEST_F(Reader, KindsAndUtilities) {
         return h->dataSets[0].kind;
     };
     // A partitioned data set sent by another utility is sequential without a member name.
-    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), numberUnit(0x003C, 0x0200, 2)}), XMIT_KIND_SEQUENTIAL);
-    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), numberUnit(0x003C, 0x0200, 2), textUnit(0x0003, "MEM")}),
+    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), numberUnit(0x003C, 0x0200, 2)}),
+              XMIT_KIND_SEQUENTIAL);
+    EXPECT_EQ(
+        kindOf({textUnit(0x1028, "OTHER"), numberUnit(0x003C, 0x0200, 2), textUnit(0x0003, "MEM")}),
+        XMIT_KIND_UNSUPPORTED);
+    EXPECT_EQ(kindOf({textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x4000, 2)}),
               XMIT_KIND_UNSUPPORTED);
-    EXPECT_EQ(kindOf({textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x4000, 2)}), XMIT_KIND_UNSUPPORTED);
-    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), numberUnit(0x003C, 0x8000, 2)}), XMIT_KIND_UNSUPPORTED);
+    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), numberUnit(0x003C, 0x8000, 2)}),
+              XMIT_KIND_UNSUPPORTED);
     // A one-byte organisation value is a number of one byte: X'40' is not sequential.
-    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), TextUnit{0x003C, {{0x40}}}}), XMIT_KIND_UNSUPPORTED);
+    EXPECT_EQ(kindOf({textUnit(0x1028, "OTHER"), TextUnit{0x003C, {{0x40}}}}),
+              XMIT_KIND_UNSUPPORTED);
 }
 
 TEST_F(Reader, RecfmLettersAndNumbers) {
@@ -295,8 +312,9 @@ TEST_F(Reader, RecfmLettersAndNumbers) {
     const struct {
         uint8_t recfm;
         const char* letters;
-    } kCases[] = {{0x80, "F"},  {0x90, "FB"},   {0x94, "FBA"},  {0x92, "FBM"},  {0x40, "V"},  {0x50, "VB"},
-                  {0x58, "VBS"}, {0xC0, "U"},   {0xE0, "UT"},   {0x96, "FBA"},  {0x10, ""},   {0x00, ""}};
+    } kCases[] = {{0x80, "F"},  {0x90, "FB"},  {0x94, "FBA"}, {0x92, "FBM"},
+                  {0x40, "V"},  {0x50, "VB"},  {0x58, "VBS"}, {0xC0, "U"},
+                  {0xE0, "UT"}, {0x96, "FBA"}, {0x10, ""},    {0x00, ""}};
     for (auto c : kCases) {
         XmitDataSet ds = describe({TextUnit{0x0049, {{c.recfm, 0}}}});
         EXPECT_STREQ(ds.recfmLetters, c.letters) << std::hex << int(c.recfm);
@@ -354,7 +372,9 @@ TEST_F(Reader, MessageText) {
     EXPECT_EQ(empty->dataSets[0].messageText, nullptr) << "a message without lines has no text";
 }
 
-TEST_F(Reader, CloseAcceptsNull) { vXmitFileClose(nullptr); }
+TEST_F(Reader, CloseAcceptsNull) {
+    vXmitFileClose(nullptr);
+}
 
 TEST(ReaderDeathTest, NotConnected) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -364,10 +384,12 @@ TEST(ReaderDeathTest, NotConnected) {
         {
             int status;
             ConnectionRecord* record;
-            pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.7", nullptr, nullptr);
+            pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.7", nullptr,
+                             nullptr);
         },
-        testing::ExitedWithCode(20), "Quorin Toolbench OPXCORE.DLL version 3.0.07 is\nincompatible with Quorin "
-                                     "Toolbench version 3.0.7");
+        testing::ExitedWithCode(20),
+        "Quorin Toolbench OPXCORE.DLL version 3.0.07 is\nincompatible with Quorin "
+        "Toolbench version 3.0.7");
 }
 
 TEST_F(Reader, SeekTellAndRecords) {
@@ -380,7 +402,8 @@ TEST_F(Reader, SeekTellAndRecords) {
     EXPECT_EQ(at, data);
     ASSERT_EQ(opx::readRecord(h.get()), IO_OK);
     EXPECT_EQ(h->recordOffset, data);
-    EXPECT_EQ(std::string(h->record, h->record + h->recordLength), std::string(reinterpret_cast<const char*>(ebcdic("LINE ONE").data()), 8));
+    EXPECT_EQ(std::string(h->record, h->record + h->recordLength),
+              std::string(reinterpret_cast<const char*>(ebcdic("LINE ONE").data()), 8));
     EXPECT_FALSE(opx::isControl(h.get()));
     ASSERT_EQ(opx::tell(h.get(), &at), IO_OK);
     const int64_t second = at;
@@ -389,7 +412,8 @@ TEST_F(Reader, SeekTellAndRecords) {
     // Back to the first record, traced: the stream and the reader agree at every level.
     int status;
     ConnectionRecord* record;
-    pszOpxDllConnect(&status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", [](const char*) {}, nullptr);
+    pszOpxDllConnect(
+        &status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", [](const char*) {}, nullptr);
     h->io.traceLevel = 3;
     ASSERT_EQ(opx::seek(h.get(), data), IO_OK);
     ASSERT_EQ(opx::readRecord(h.get()), IO_OK);

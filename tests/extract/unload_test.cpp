@@ -37,7 +37,8 @@ std::string line(XmitDataSet* ds, unsigned index, unsigned size = 100) {
 std::string translated(const uint8_t* data, uint32_t length) {
     std::string s;
     Charset* e = pCharsetLoad(1047, 0);
-    for (uint32_t i = 0; i < length; ++i) s.push_back(static_cast<char>(e->toUnicode[data[i]] < 256 ? e->toUnicode[data[i]] : '?'));
+    for (uint32_t i = 0; i < length; ++i)
+        s.push_back(static_cast<char>(e->toUnicode[data[i]] < 256 ? e->toUnicode[data[i]] : '?'));
     vCharsetFree(e);
     return s;
 }
@@ -76,17 +77,20 @@ std::vector<std::vector<std::string>> readAll(XmitHandle* h, XmitDataSet* ds, st
 } // namespace
 
 class Unload : public XmitTest {
-protected:
+  protected:
     // Opens a file whose records went through `edit`, and loads the directory.
-    HandlePtr openEdited(const Pds& pds, const std::function<void(std::vector<LogicalRecord>&)>& edit) {
+    HandlePtr openEdited(const Pds& pds,
+                         const std::function<void(std::vector<LogicalRecord>&)>& edit) {
         auto recs = pdsRecords(pds);
         edit(recs);
         return openRecords(recs);
     }
-    std::string openMessage(const Pds& pds, const std::function<void(std::vector<LogicalRecord>&)>& edit) {
+    std::string openMessage(const Pds& pds,
+                            const std::function<void(std::vector<LogicalRecord>&)>& edit) {
         return message(openEdited(pds, edit));
     }
-    std::string directoryMessage(const Pds& pds, const std::function<void(std::vector<LogicalRecord>&)>& edit) {
+    std::string directoryMessage(const Pds& pds,
+                                 const std::function<void(std::vector<LogicalRecord>&)>& edit) {
         auto h = openEdited(pds, edit);
         if (h->message) return std::string("open: ") + h->message;
         XmitDataSet* ds = pxhXmitFileLoadDir(h.get(), 1);
@@ -159,7 +163,9 @@ TEST_F(Unload, PackedDates) {
         Bytes p = packedDate(value, sign);
         std::memset(text, '#', sizeof text);
         int r = opx::packedDate(p.data(), text);
-        return r == 0 ? std::string(text) : r < 0 ? "zero:" + std::string(text) : std::string("invalid");
+        return r == 0  ? std::string(text)
+               : r < 0 ? "zero:" + std::string(text)
+                       : std::string("invalid");
     };
     EXPECT_EQ(date(99060), "1999-03-01") << "day 60 of a common year";
     EXPECT_EQ(date(100060), "2000-02-29") << "day 60 of a leap year";
@@ -209,11 +215,16 @@ TEST_F(Unload, ControlRecordMessages) {
     };
     EXPECT_EQ(openMessage(pds, [](auto& recs) { recs[kR1].control = true; }),
               "Invalid TSO TRANSMIT file data (missing IEBCOPY control record 1)");
-    EXPECT_EQ(r1([](Bytes& r) { r.resize(35); }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 length)");
-    EXPECT_EQ(r1([](Bytes& r) { r[2] = 0x6E; }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 ID)");
-    EXPECT_EQ(r1([](Bytes& r) { r[26] = r[27] = 0; }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 device information)");
-    EXPECT_EQ(r1([](Bytes& r) { r[26] = 1, r[27] = 1; }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 device information)");
-    EXPECT_EQ(r1([](Bytes& r) { r[36] = 1; }), "Invalid TSO TRANSMIT file data (bad IEBCOPY control record count)");
+    EXPECT_EQ(r1([](Bytes& r) { r.resize(35); }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 length)");
+    EXPECT_EQ(r1([](Bytes& r) { r[2] = 0x6E; }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 ID)");
+    EXPECT_EQ(r1([](Bytes& r) { r[26] = r[27] = 0; }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 device information)");
+    EXPECT_EQ(r1([](Bytes& r) { r[26] = 1, r[27] = 1; }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R1 device information)");
+    EXPECT_EQ(r1([](Bytes& r) { r[36] = 1; }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY control record count)");
     EXPECT_EQ(r1([](Bytes& r) { r[36] = 2; }), "");
     EXPECT_EQ(r1([](Bytes& r) { r.resize(36); }), "") << "exactly 36 bytes: no count byte";
     EXPECT_EQ(openMessage(pds, [](auto& recs) { recs[kR2].control = true; }),
@@ -221,9 +232,12 @@ TEST_F(Unload, ControlRecordMessages) {
     auto r2 = [&](std::function<void(Bytes&)> f) {
         return openMessage(pds, [&](std::vector<LogicalRecord>& recs) { f(recs[kR2].data); });
     };
-    EXPECT_EQ(r2([](Bytes& r) { r.push_back(0); }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 length)");
-    EXPECT_EQ(r2([](Bytes& r) { r[0] = 0; }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extents)");
-    EXPECT_EQ(r2([](Bytes& r) { r[0] = 17; }), "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extents)");
+    EXPECT_EQ(r2([](Bytes& r) { r.push_back(0); }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 length)");
+    EXPECT_EQ(r2([](Bytes& r) { r[0] = 0; }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extents)");
+    EXPECT_EQ(r2([](Bytes& r) { r[0] = 17; }),
+              "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extents)");
     EXPECT_EQ(r2([](Bytes& r) { r[16 + 9] = 15; }),
               "Invalid TSO TRANSMIT file data (bad IEBCOPY R2 extent information)")
         << "a start head not below the tracks per cylinder";
@@ -243,7 +257,11 @@ TEST_F(Unload, PdseAndUnsupportedUnloads) {
         EXPECT_EQ(h->message, nullptr) << message(h);
         return std::pair{h->dataSets[0].kind, static_cast<int>(h->dataSets[0].loadLibrary)};
     };
-    EXPECT_EQ(kind([](Pds& p) { p.tracksPerCylinder = 256; p.extents = {{0, 0, 1, 255}}; }).first, XMIT_KIND_PDSE);
+    EXPECT_EQ(kind([](Pds& p) {
+                  p.tracksPerCylinder = 256;
+                  p.extents = {{0, 0, 1, 255}};
+              }).first,
+              XMIT_KIND_PDSE);
     EXPECT_EQ(kind([](Pds& p) { p.r1Flags = 0x01; }).first, XMIT_KIND_PDSE);
     EXPECT_EQ(kind([](Pds& p) { p.smsFlags = 0x08; }).first, XMIT_KIND_PDSE);
     EXPECT_EQ(kind([](Pds& p) { p.r1Flags = 0x48; }), std::pair(int(XMIT_KIND_PDSE), 1));
@@ -282,14 +300,28 @@ TEST_F(Unload, DirectoryMessages) {
     Pds pds = samplePds(2, 1);
     const std::string invalid = "Invalid TSO TRANSMIT file (invalid directory data record)";
     auto dir = [&](std::function<void(Bytes&)> f) {
-        return directoryMessage(pds, [&](std::vector<LogicalRecord>& recs) { f(recs[kDirectory].data); });
+        return directoryMessage(
+            pds, [&](std::vector<LogicalRecord>& recs) { f(recs[kDirectory].data); });
     };
-    EXPECT_EQ(directoryMessage(pds, [](auto& recs) { recs[kDirectory].control = true; }),
-              "Invalid TSO TRANSMIT file (unexpected XMIT control record in IEBCOPY directory data)");
-    EXPECT_EQ(dir([](Bytes& d) { d[9] = 0x07; }), invalid) << "a count field other than the fixed one";
-    EXPECT_EQ(dir([](Bytes& d) { d.resize(d.size() - 20); }), invalid) << "fewer than 276 bytes left";
-    EXPECT_EQ(dir([](Bytes& d) { d[20] = 0x01; d[21] = 0x01; }), invalid) << "a used length above 256";
-    EXPECT_EQ(dir([](Bytes& d) { d[20] = 0; d[21] = 13; }), invalid) << "13 bytes without the X'FF' name";
+    EXPECT_EQ(
+        directoryMessage(pds, [](auto& recs) { recs[kDirectory].control = true; }),
+        "Invalid TSO TRANSMIT file (unexpected XMIT control record in IEBCOPY directory data)");
+    EXPECT_EQ(dir([](Bytes& d) { d[9] = 0x07; }), invalid)
+        << "a count field other than the fixed one";
+    EXPECT_EQ(dir([](Bytes& d) { d.resize(d.size() - 20); }), invalid)
+        << "fewer than 276 bytes left";
+    EXPECT_EQ(dir([](Bytes& d) {
+                  d[20] = 0x01;
+                  d[21] = 0x01;
+              }),
+              invalid)
+        << "a used length above 256";
+    EXPECT_EQ(dir([](Bytes& d) {
+                  d[20] = 0;
+                  d[21] = 13;
+              }),
+              invalid)
+        << "13 bytes without the X'FF' name";
     EXPECT_EQ(dir([](Bytes& d) { d[21] = static_cast<uint8_t>(d[21] - 25); }), invalid)
         << "an entry longer than the bytes its block uses";
 }
@@ -328,7 +360,8 @@ TEST_F(Unload, DirectoryEndings) {
     recs2[kDirectory].data.insert(recs2[kDirectory].data.end(), 12, 0);
     // Drop the spare-block records that followed (they would otherwise be read as member data).
     size_t firstData = kDirectory + 1;
-    while (recs2[firstData].data.size() % 276 == 0 || recs2[firstData].data.size() % 276 == 12) ++firstData;
+    while (recs2[firstData].data.size() % 276 == 0 || recs2[firstData].data.size() % 276 == 12)
+        ++firstData;
     recs2.erase(recs2.begin() + kDirectory + 1, recs2.begin() + static_cast<long>(firstData));
     auto h2 = openRecords(recs2);
     XmitDataSet* ds2 = pxhXmitFileLoadDir(h2.get(), 1);
@@ -350,14 +383,17 @@ TEST_F(Unload, LoadLibraryMarks) {
     m.name = "PROG";
     m.records = {Bytes(100, 0x07)};
     m.userData = Bytes(22, 0);
-    m.userData[20 - 12] = 0x82; // RENT, executable
+    m.userData[20 - 12] = 0x82;     // RENT, executable
     m.userData[22 - 12 + 2] = 0x40; // size 0x000040 at 22..24
     pds.members = {m};
     auto h = openPds(pds);
     XmitDataSet* ds = pxhXmitFileLoadDir(h.get(), 1);
     ASSERT_NE(ds, nullptr) << message(h);
     EXPECT_EQ(ds->loadLibrary, 1);
-    EXPECT_EQ(line(ds, 0), moduleLine({{0, "PROG"}, {20, "000040"}, {28, "000000"}, {37, "24"}, {44, "24"}, {57, "RN"}}));
+    EXPECT_EQ(
+        line(ds, 0),
+        moduleLine(
+            {{0, "PROG"}, {20, "000040"}, {28, "000000"}, {37, "24"}, {44, "24"}, {57, "RN"}}));
 
     Pds bare = pds;
     bare.members[0].userData.clear(); // an entry of only 12 bytes
@@ -373,17 +409,34 @@ TEST_F(Unload, LoadLibraryMarks) {
 
 TEST_F(Unload, LoadModuleAttributes) {
     // Entry layout: name, TTR, indicator, then attributes from offset 12.
-    auto entry = [](std::initializer_list<std::pair<unsigned, uint8_t>> bytes, unsigned length, bool alias = false) {
+    auto entry = [](std::initializer_list<std::pair<unsigned, uint8_t>> bytes, unsigned length,
+                    bool alias = false) {
         Bytes e(length, 0);
         e[11] = static_cast<uint8_t>((alias ? 0x80 : 0) | ((length - 12) / 2));
         for (auto [at, v] : bytes) e[at] = v;
         return e;
     };
     DirectoryEntryInfo info;
-    Bytes e = entry({{20, 0xFE}, {21, 0x09}, {22, 0x01}, {23, 0x02}, {24, 0x03}, {27, 0x00}, {28, 0x00}, {29, 0x10},
-                     {30, 0x38}, {31, 0x13}, {33, 0x00}, {34, 0x10}, {35, 0x00}, {36, 0x08},
+    Bytes e = entry({{20, 0xFE},
+                     {21, 0x09},
+                     {22, 0x01},
+                     {23, 0x02},
+                     {24, 0x03},
+                     {27, 0x00},
+                     {28, 0x00},
+                     {29, 0x10},
+                     {30, 0x38},
+                     {31, 0x13},
+                     {33, 0x00},
+                     {34, 0x10},
+                     {35, 0x00},
+                     {36, 0x08},
                      // SSI at 42 (41 rounded up), APF at 46-47
-                     {42, 0xAB}, {43, 0xCD}, {44, 0xEF}, {45, 0x01}, {47, 0x07}},
+                     {42, 0xAB},
+                     {43, 0xCD},
+                     {44, 0xEF},
+                     {45, 0x01},
+                     {47, 0x07}},
                     48);
     opx::decodeLoadModuleEntry(e.data(), 48, &info);
     EXPECT_EQ(info.moduleSize, 0x010203u);
@@ -392,8 +445,9 @@ TEST_F(Unload, LoadModuleAttributes) {
     EXPECT_EQ(info.translationTableLength, 8u);
     EXPECT_EQ(info.ssi[0], 0xAB);
     EXPECT_EQ(info.ssi[3], 0x01);
-    const uint32_t want = 7 | DE_APF | DE_SSI | (3u << 10) | DE_RMODE_ANY | DE_REFR | DE_RENT | DE_REUS | DE_TEST |
-                          DE_ONLY | DE_OVLY | DE_SCTR | DE_NOT_EDITABLE | DE_PAGE_ALIGNED;
+    const uint32_t want = 7 | DE_APF | DE_SSI | (3u << 10) | DE_RMODE_ANY | DE_REFR | DE_RENT |
+                          DE_REUS | DE_TEST | DE_ONLY | DE_OVLY | DE_SCTR | DE_NOT_EDITABLE |
+                          DE_PAGE_ALIGNED;
     EXPECT_EQ(info.flags, want);
 
     // An alias moves the optional sections by 11 bytes; sections beyond the entry are absent.
@@ -412,7 +466,8 @@ TEST_F(Unload, LoadModuleLines) {
     pds.recfm = 0xC0;
     pds.lrecl = 0;
     pds.blksize = 6144;
-    auto module = [](const char* name, std::initializer_list<std::pair<unsigned, uint8_t>> attrs, unsigned userBytes) {
+    auto module = [](const char* name, std::initializer_list<std::pair<unsigned, uint8_t>> attrs,
+                     unsigned userBytes) {
         Member m;
         m.name = name;
         m.records = {Bytes(64, 0x07)};
@@ -420,10 +475,19 @@ TEST_F(Unload, LoadModuleLines) {
         for (auto [at, v] : attrs) m.userData[at - 12] = v;
         return m;
     };
-    pds.members = {module("APFMOD", {{20, 0x82}, {21, 0x01}, {22, 0x12}, {30, 0x08}, {31, 0x12}, {34, 0x07}}, 24),
+    pds.members = {module("APFMOD",
+                          {{20, 0x82}, {21, 0x01}, {22, 0x12}, {30, 0x08}, {31, 0x12}, {34, 0x07}},
+                          24),
                    module("NOEXEC", {{20, 0x00}, {31, 0x03}}, 22),
-                   module("NOEDIT", {{20, 0x7E}, {21, 0x08}, {30, 0x08}, {35, 0x00}, {36, 0x00}, {37, 0x00}, {38, 0x00},
-                                     {42, 0x00}},
+                   module("NOEDIT",
+                          {{20, 0x7E},
+                           {21, 0x08},
+                           {30, 0x08},
+                           {35, 0x00},
+                           {36, 0x00},
+                           {37, 0x00},
+                           {38, 0x00},
+                           {42, 0x00}},
                           32),
                    module("POBJ", {{20, 0x02}, {30, 0x04}}, 22)};
     pds.members[0].aliases = {"APFALIAS"};
@@ -432,13 +496,31 @@ TEST_F(Unload, LoadModuleLines) {
     ASSERT_NE(ds, nullptr) << message(h);
     ASSERT_EQ(ds->loadLibrary, 1);
     // APFALIAS, APFMOD, NOEDIT, NOEXEC, POBJ
-    EXPECT_EQ(line(ds, 1), moduleLine({{0, "APFMOD"}, {20, "120000"}, {28, "000000"}, {37, "31"}, {44, "ANY"},
-                                       {50, "07"}, {54, "RF"}, {57, "RN"}}));
+    EXPECT_EQ(line(ds, 1), moduleLine({{0, "APFMOD"},
+                                       {20, "120000"},
+                                       {28, "000000"},
+                                       {37, "31"},
+                                       {44, "ANY"},
+                                       {50, "07"},
+                                       {54, "RF"},
+                                       {57, "RN"}}));
     EXPECT_EQ(line(ds, 0).substr(0, 18), "APFALIAS  APFMOD  ");
-    EXPECT_EQ(line(ds, 3), moduleLine({{0, "NOEXEC"}, {20, "000000"}, {28, "000000"}, {37, "ANY"}, {44, "24"}, {75, "NX"}}));
+    EXPECT_EQ(
+        line(ds, 3),
+        moduleLine(
+            {{0, "NOEXEC"}, {20, "000000"}, {28, "000000"}, {37, "ANY"}, {44, "24"}, {75, "NX"}}));
     // REUS, OVLY, TEST, ONLY and SCTR; APF data after the scatter fields with code 0: " 00".
-    EXPECT_EQ(line(ds, 2), moduleLine({{0, "NOEDIT"}, {20, "000000"}, {28, "000000"}, {37, "24"}, {44, "24"},
-                                       {50, "00"}, {60, "RU"}, {63, "TS"}, {66, "OL"}, {69, "OV"}, {72, "SC"},
+    EXPECT_EQ(line(ds, 2), moduleLine({{0, "NOEDIT"},
+                                       {20, "000000"},
+                                       {28, "000000"},
+                                       {37, "24"},
+                                       {44, "24"},
+                                       {50, "00"},
+                                       {60, "RU"},
+                                       {63, "TS"},
+                                       {66, "OL"},
+                                       {69, "OV"},
+                                       {72, "SC"},
                                        {75, "NE"}}));
     EXPECT_EQ(line(ds, 4), "POBJ              ") << "a program object: nothing after column 17";
 }
@@ -487,7 +569,8 @@ TEST_F(Unload, VariableAndSpannedMembers) {
     vb.blksize = 400;
     Member m;
     m.name = "VAR";
-    for (int i = 0; i < 20; ++i) m.records.push_back(ebcdic(std::string(static_cast<size_t>(i * 10), 'V')));
+    for (int i = 0; i < 20; ++i)
+        m.records.push_back(ebcdic(std::string(static_cast<size_t>(i * 10), 'V')));
     vb.members = {m};
     auto h = openPds(vb);
     XmitDataSet* ds = pxhXmitFileLoadDir(h.get(), 1);
@@ -526,14 +609,16 @@ TEST_F(Unload, VariableAndSpannedMembers) {
     // RECFM U layout of the writer puts each "record" as a block: give it the blocks.
     Pds raw = vbs;
     raw.recfm = 0xC0; // written as undefined blocks, read back as spanned below
-    s.records = {block({seg(1, "FIRST-"), seg(3, "MIDDLE-")}), block({seg(2, "LAST"), seg(0, "WHOLE")})};
+    s.records = {block({seg(1, "FIRST-"), seg(3, "MIDDLE-")}),
+                 block({seg(2, "LAST"), seg(0, "WHOLE")})};
     raw.members = {s};
     auto recs = collect([&](const Emit& e) { pdsTransmit(raw, e); });
-    recs[1].data = controlRecord("INMR02",
-                                 {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2), numberUnit(0x0042, 1000, 4),
-                                  numberUnit(0x0030, 200, 4), TextUnit{0x0049, {{0x58, 0x02}}},
-                                  qualifierUnit(0x0002, "SPAN.PDS")},
-                                 1);
+    recs[1].data =
+        controlRecord("INMR02",
+                      {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2),
+                       numberUnit(0x0042, 1000, 4), numberUnit(0x0030, 200, 4),
+                       TextUnit{0x0049, {{0x58, 0x02}}}, qualifierUnit(0x0002, "SPAN.PDS")},
+                      1);
     auto hs = openRecords(recs);
     XmitDataSet* dss = pxhXmitFileLoadDir(hs.get(), 1);
     ASSERT_NE(dss, nullptr) << message(hs);
@@ -569,10 +654,13 @@ TEST_F(Unload, MemberDataMessages) {
     };
     EXPECT_EQ(run([](auto&) {}), "");
     EXPECT_EQ(run([&](auto& r) { r[data].data[0] = 0x01; }), "Invalid member data control field");
-    EXPECT_EQ(run([&](auto& r) { r[data].data[1] = 0x05; }), "Invalid member data control field") << "extent";
-    EXPECT_EQ(run([&](auto& r) { r[data].data[9] = 0x08; }), "Invalid member data control field") << "key length";
+    EXPECT_EQ(run([&](auto& r) { r[data].data[1] = 0x05; }), "Invalid member data control field")
+        << "extent";
+    EXPECT_EQ(run([&](auto& r) { r[data].data[9] = 0x08; }), "Invalid member data control field")
+        << "key length";
     EXPECT_EQ(run([&](auto& r) { r[data].data.resize(r[data].data.size() - 6); }),
-              "Invalid member data control field") << "fewer than 12 bytes";
+              "Invalid member data control field")
+        << "fewer than 12 bytes";
     EXPECT_EQ(run([&](auto& r) { r[data].data[10] = 0x7F; }), "Invalid member data CKD field");
     // The end marker of the member is missing: the next record is INMR06.
     EXPECT_EQ(run([&](auto& r) { r[data].data.resize(r[data].data.size() - 12); }),
@@ -584,20 +672,30 @@ TEST_F(Unload, MemberDataMessages) {
               }),
               "");
     // Fixed records that do not fit the block, and an unknown LRECL.
-    EXPECT_EQ(run([](auto&) {}, 0, [](XmitDataSet* ds) { ds->lrecl = 70; }), "Invalid member data record length");
-    EXPECT_EQ(run([](auto&) {}, 0, [](XmitDataSet* ds) { ds->lrecl = 0; }), "Invalid member data record length");
+    EXPECT_EQ(run([](auto&) {}, 0, [](XmitDataSet* ds) { ds->lrecl = 70; }),
+              "Invalid member data record length");
+    EXPECT_EQ(run([](auto&) {}, 0, [](XmitDataSet* ds) { ds->lrecl = 0; }),
+              "Invalid member data record length");
     // Undefined records longer than the block size.
-    EXPECT_EQ(run([](auto&) {}, 0, [](XmitDataSet* ds) { std::strcpy(ds->recfmLetters, "U"); ds->blksize = 100; }),
+    EXPECT_EQ(run([](auto&) {}, 0,
+                  [](XmitDataSet* ds) {
+                      std::strcpy(ds->recfmLetters, "U");
+                      ds->blksize = 100;
+                  }),
               "Invalid member data record length");
     // Variable blocks: descriptors checked against the block.
-    auto asVariable = [](XmitDataSet* ds) { std::strcpy(ds->recfmLetters, "VB"); ds->lrecl = 84; };
+    auto asVariable = [](XmitDataSet* ds) {
+        std::strcpy(ds->recfmLetters, "VB");
+        ds->lrecl = 84;
+    };
     EXPECT_EQ(run([](auto&) {}, 0, asVariable), "Invalid member data BDW");
     EXPECT_EQ(run(
                   [&](auto& r) {
                       Bytes& d = r[data].data;
                       // The first block becomes BDW 240 + RDW 84 ... the 80-byte text as records.
-                      d[12] = 0x00, d[13] = 0xF0, d[14] = 0, d[15] = 0; // BDW = 240 = the block's length
-                      d[16] = 0x00, d[17] = 0x03;                      // RDW length 3
+                      d[12] = 0x00, d[13] = 0xF0, d[14] = 0,
+                      d[15] = 0;                  // BDW = 240 = the block's length
+                      d[16] = 0x00, d[17] = 0x03; // RDW length 3
                   },
                   0, asVariable),
               "Invalid member data RDW");
@@ -618,7 +716,10 @@ TEST_F(Unload, MemberDataMessages) {
                   },
                   0, asVariable),
               "Invalid member data record length");
-    auto asSpanned = [](XmitDataSet* ds) { std::strcpy(ds->recfmLetters, "VBS"); ds->lrecl = 1000; };
+    auto asSpanned = [](XmitDataSet* ds) {
+        std::strcpy(ds->recfmLetters, "VBS");
+        ds->lrecl = 1000;
+    };
     auto spanned = [&](uint8_t firstCode, uint8_t secondCode, bool endAfterFirst) {
         return [=](std::vector<LogicalRecord>& r) {
             Bytes& d = r[data].data;
@@ -639,8 +740,10 @@ TEST_F(Unload, MemberDataMessages) {
         };
     };
     EXPECT_EQ(run(spanned(1, 2, false), 100, asSpanned), "");
-    EXPECT_EQ(run(spanned(2, 2, false), 100, asSpanned), "Invalid member data SDW") << "a last segment first";
-    EXPECT_EQ(run(spanned(1, 0, false), 100, asSpanned), "Invalid member data SDW") << "a whole record inside";
+    EXPECT_EQ(run(spanned(2, 2, false), 100, asSpanned), "Invalid member data SDW")
+        << "a last segment first";
+    EXPECT_EQ(run(spanned(1, 0, false), 100, asSpanned), "Invalid member data SDW")
+        << "a whole record inside";
     EXPECT_EQ(run(spanned(1, 2, true), 100, asSpanned), "EOF in segmented member data");
 }
 
@@ -651,7 +754,8 @@ TEST_F(Unload, DataRecordsBeforeInmr03ArePassedOver) {
     auto first = collect([&](const Emit& e) { pdsTransmit(a, e); });
     auto second = collect([&](const Emit& e) { pdsTransmit(b, e); });
     std::vector<LogicalRecord> recs;
-    Bytes inmr01 = controlRecord("INMR01", {textUnit(0x1011, "N"), textUnit(0x1012, "U"), numberUnit(0x102F, 2, 1)});
+    Bytes inmr01 = controlRecord(
+        "INMR01", {textUnit(0x1011, "N"), textUnit(0x1012, "U"), numberUnit(0x102F, 2, 1)});
     recs.push_back({inmr01, true});
     recs.push_back(first[1]);
     recs.push_back(first[2]);

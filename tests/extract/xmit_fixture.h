@@ -31,7 +31,7 @@ struct Closer {
 using HandlePtr = std::unique_ptr<XmitHandle, Closer>;
 
 class XmitTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { connectOnce(); }
 
     // Writes the bytes to a file of the test's folder and opens it.
@@ -40,9 +40,12 @@ protected:
         testsupport::writeFile(paths_.back(), std::string(bytes.begin(), bytes.end()));
         return HandlePtr(pXmitFileOpen(paths_.back().c_str()));
     }
-    HandlePtr openRecords(const std::vector<xmitw::LogicalRecord>& records) { return open(xmitw::fileImage(records)); }
+    HandlePtr openRecords(const std::vector<xmitw::LogicalRecord>& records) {
+        return open(xmitw::fileImage(records));
+    }
     HandlePtr openPds(const xmitw::Pds& pds) {
-        return openRecords(xmitw::collect([&](const xmitw::Emit& e) { xmitw::pdsTransmit(pds, e); }));
+        return openRecords(
+            xmitw::collect([&](const xmitw::Emit& e) { xmitw::pdsTransmit(pds, e); }));
     }
     static std::string message(const HandlePtr& h) { return h->message ? h->message : ""; }
 

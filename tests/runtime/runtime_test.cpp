@@ -16,18 +16,22 @@ using testsupport::TempDir;
 
 namespace {
 
-const rt::LibraryIdentity kId{"TESTCORE.DLL", "Quorin Test", reinterpret_cast<const void*>(&rt::connect)};
+const rt::LibraryIdentity kId{"TESTCORE.DLL", "Quorin Test",
+                              reinterpret_cast<const void*>(&rt::connect)};
 
 std::vector<std::string>& lines() {
     static std::vector<std::string> v;
     return v;
 }
-void collect(const char* line) { lines().push_back(line); }
+void collect(const char* line) {
+    lines().push_back(line);
+}
 
 void connectAt(int level) {
     int status = -1;
     ConnectionRecord* record = nullptr;
-    ASSERT_EQ(rt::connect(kId, &status, &record, level, nullptr, "Quorin Toolbench", "3.0.07", collect, nullptr),
+    ASSERT_EQ(rt::connect(kId, &status, &record, level, nullptr, "Quorin Toolbench", "3.0.07",
+                          collect, nullptr),
               nullptr);
     ASSERT_EQ(status, 0);
     ASSERT_NE(record, nullptr);
@@ -40,14 +44,18 @@ std::string joined() {
     return s;
 }
 
-void fatalToStderr(const char* text) { std::fprintf(stderr, "FATAL[%s]", text); }
+void fatalToStderr(const char* text) {
+    std::fprintf(stderr, "FATAL[%s]", text);
+}
 
 } // namespace
 
 TEST(RuntimeConnect, RecordAndModulePath) {
     int status = -1;
     ConnectionRecord* record = nullptr;
-    EXPECT_EQ(rt::connect(kId, &status, &record, 2, nullptr, "Quorin Toolbench", "3.0.07", nullptr, nullptr), nullptr);
+    EXPECT_EQ(rt::connect(kId, &status, &record, 2, nullptr, "Quorin Toolbench", "3.0.07", nullptr,
+                          nullptr),
+              nullptr);
     ASSERT_NE(record, nullptr);
     EXPECT_STREQ(record->productName, "Quorin Test");
     EXPECT_STREQ(record->productFamily, "Quorin Toolbench");
@@ -58,14 +66,16 @@ TEST(RuntimeConnect, RecordAndModulePath) {
     EXPECT_EQ(record->modulePath[0], '/') << "the module's own full path";
     EXPECT_TRUE(rt::isConnected());
 
-    rt::connect(kId, &status, &record, 0, "/opt/tools/opx", "Quorin Toolbench", "3.0.07", nullptr, nullptr);
+    rt::connect(kId, &status, &record, 0, "/opt/tools/opx", "Quorin Toolbench", "3.0.07", nullptr,
+                nullptr);
     EXPECT_STREQ(record->modulePath, "/opt/tools/opx") << "an absolute path is kept";
     rt::connect(kId, &status, &record, 0, "opx", "Quorin Toolbench", "3.0.07", nullptr, nullptr);
     EXPECT_EQ(std::string(record->modulePath), testsupport::readFile("/proc/self/exe").empty()
                                                    ? std::string()
                                                    : std::string(record->modulePath));
     EXPECT_EQ(record->modulePath[0], '/') << "a bare name is replaced by the program's path";
-    rt::connect(kId, &status, &record, 0, "bin/opx", "Quorin Toolbench", "3.0.07", nullptr, nullptr);
+    rt::connect(kId, &status, &record, 0, "bin/opx", "Quorin Toolbench", "3.0.07", nullptr,
+                nullptr);
     EXPECT_EQ(record->modulePath[0], '/') << "a relative path is replaced by the program's path";
 }
 
@@ -79,8 +89,10 @@ TEST(RuntimeConnectDeathTest, VersionMismatch) {
         rt::connect(kId, &status, &record, 0, nullptr, family, version, nullptr, fatalToStderr);
     };
     EXPECT_EXIT(connectWith("Quorin Toolbench", "3.0.0"), testing::ExitedWithCode(20),
-                "Quorin Toolbench TESTCORE.DLL version 3.0.07 is\nincompatible with Quorin Toolbench version 3.0.0");
-    EXPECT_EXIT(connectWith("Quorin Toolbench ", "3.0.07"), testing::ExitedWithCode(20), "incompatible");
+                "Quorin Toolbench TESTCORE.DLL version 3.0.07 is\nincompatible with Quorin "
+                "Toolbench version 3.0.0");
+    EXPECT_EXIT(connectWith("Quorin Toolbench ", "3.0.07"), testing::ExitedWithCode(20),
+                "incompatible");
     EXPECT_EXIT(connectWith(nullptr, nullptr), testing::ExitedWithCode(20),
                 "version 3.0.07 is\nincompatible with  version \n");
     EXPECT_EXIT(
@@ -101,17 +113,14 @@ TEST(RuntimeConnectDeathTest, FatalCallbackGetsTheText) {
             rt::connect(kId, &status, &record, 0, nullptr, "Other", "1", nullptr, fatalToStderr);
         },
         testing::ExitedWithCode(20),
-        "FATAL\\[Quorin Toolbench TESTCORE.DLL version 3.0.07 is\nincompatible with Other version 1\n\\]"
+        "FATAL\\[Quorin Toolbench TESTCORE.DLL version 3.0.07 is\nincompatible with Other version "
+        "1\n\\]"
         "Quorin Toolbench TESTCORE.DLL version 3.0.07 is\nincompatible with Other version 1\n");
 }
 
 TEST(RuntimeConnectDeathTest, NotConnectedAndHeapExhaustion) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            rt::fatal("stop here");
-        },
-        testing::ExitedWithCode(20), "stop here");
+    EXPECT_EXIT({ rt::fatal("stop here"); }, testing::ExitedWithCode(20), "stop here");
     EXPECT_EXIT(
         {
             int status;
@@ -124,12 +133,14 @@ TEST(RuntimeConnectDeathTest, NotConnectedAndHeapExhaustion) {
         {
             int status;
             ConnectionRecord* record;
-            rt::connect(kId, &status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", nullptr, nullptr);
+            rt::connect(kId, &status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", nullptr,
+                        nullptr);
             rt::requireConnected();
             rt::fatal("first");
         },
         testing::ExitedWithCode(20), "first");
-    EXPECT_EXIT(rt::allocArray(SIZE_MAX / 2, 4), testing::ExitedWithCode(20), "Heap storage allocation failed for");
+    EXPECT_EXIT(rt::allocArray(SIZE_MAX / 2, 4), testing::ExitedWithCode(20),
+                "Heap storage allocation failed for");
     EXPECT_EXIT(rt::allocZeroed(SIZE_MAX - 16), testing::ExitedWithCode(20),
                 "Heap storage allocation failed for 18446744073709551599 bytes!");
 }
@@ -184,7 +195,8 @@ TEST(RuntimeTranslation, BuiltInTablesAndSetConversion) {
     // A second call does not consult the translation library again.
     setenv("CODEPAGE_EBCDIC", "37", 1);
     EXPECT_EQ(rt::setConversion(), nullptr);
-    EXPECT_EQ(rt::ebcdicToAscii()[0x5F], 0x5E) << "still 1047: X'5F' is the circumflex, not 37's not sign";
+    EXPECT_EQ(rt::ebcdicToAscii()[0x5F], 0x5E)
+        << "still 1047: X'5F' is the circumflex, not 37's not sign";
     unsetenv("CODEPAGE_EBCDIC");
 
     char text[6];
@@ -201,10 +213,14 @@ TEST(RuntimeTranslation, BuiltInTablesAndSetConversion) {
 TEST(RuntimeTranslationDeathTest, RefusedCodePages) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto attempt = [](const char* ascii, const char* ebcdic) {
-        if (ascii) setenv("CODEPAGE_ASCII", ascii, 1);
-        else unsetenv("CODEPAGE_ASCII");
-        if (ebcdic) setenv("CODEPAGE_EBCDIC", ebcdic, 1);
-        else unsetenv("CODEPAGE_EBCDIC");
+        if (ascii)
+            setenv("CODEPAGE_ASCII", ascii, 1);
+        else
+            unsetenv("CODEPAGE_ASCII");
+        if (ebcdic)
+            setenv("CODEPAGE_EBCDIC", ebcdic, 1);
+        else
+            unsetenv("CODEPAGE_EBCDIC");
         const char* m = rt::setConversion();
         std::fprintf(stderr, "[%s]", m ? m : "null");
         // The tables stay the built-in ones after a refusal.
@@ -214,8 +230,9 @@ TEST(RuntimeTranslationDeathTest, RefusedCodePages) {
     // The environment ignores code pages of the wrong kind, so a valid default stays in force:
     EXPECT_EXIT(attempt("1047", nullptr), testing::ExitedWithCode(0), "\\[null\\]");
     // Katakana EBCDIC has no small a at X'81'.
-    EXPECT_EXIT(attempt("437", "290"), testing::ExitedWithCode(0),
-                "\\[KDU804E ASCII code page 437 and EBCDIC code page 290 are incompatible.\\]\\{0A\\}");
+    EXPECT_EXIT(
+        attempt("437", "290"), testing::ExitedWithCode(0),
+        "\\[KDU804E ASCII code page 437 and EBCDIC code page 290 are incompatible.\\]\\{0A\\}");
     // Turkish EBCDIC has I with dot and S with cedilla at X'5B' and X'7C': Windows Latin-1 lacks
     // them, Windows Turkish has them.
     EXPECT_EXIT(attempt("1252", "1026"), testing::ExitedWithCode(0),
@@ -226,7 +243,9 @@ TEST(RuntimeTranslationDeathTest, RefusedCodePages) {
 
 TEST(RuntimeMemberNames, Rules) {
     using rt::isMemberName;
-    auto ok = [](const char* n, rt::CaseRule r = rt::kAnyCase) { return isMemberName(n, std::strlen(n), r); };
+    auto ok = [](const char* n, rt::CaseRule r = rt::kAnyCase) {
+        return isMemberName(n, std::strlen(n), r);
+    };
     EXPECT_TRUE(ok("A"));
     EXPECT_TRUE(ok("ABCDEFGH"));
     EXPECT_TRUE(ok("a1b2"));
@@ -241,7 +260,9 @@ TEST(RuntimeMemberNames, Rules) {
     EXPECT_TRUE(ok("ABC", rt::kUpperCase));
     EXPECT_FALSE(ok("ABC", rt::kLowerCase));
     EXPECT_TRUE(ok("abc", rt::kLowerCase));
-    EXPECT_FALSE(ok("A\xC4" "B")) << "bytes above 0x7F are not letters, whatever the locale";
+    EXPECT_FALSE(ok("A\xC4"
+                    "B"))
+        << "bytes above 0x7F are not letters, whatever the locale";
     EXPECT_TRUE(isMemberName("ABCDEFGH", 5, rt::kAnyCase)) << "only the given length is examined";
     EXPECT_FALSE(isMemberName("AB", 5, rt::kAnyCase)) << "the given length must be reached";
 }
@@ -362,7 +383,8 @@ TEST(RuntimeIo, LevelFourDumps) {
     IoFileCore f{};
     f.traceLevel = 4;
     f.dumpStyle = 'E';
-    const uint8_t data[20] = {0xC1, 0xC2, 0xC3, 0x40, 0xF1, 0x4A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0xC0};
+    const uint8_t data[20] = {0xC1, 0xC2, 0xC3, 0x40, 0xF1, 0x4A, 0, 0,    0,
+                              0,    0,    0,    0,    0,    0,    0, 0xE0, 0xC0};
     rt::ioDump(f, data, sizeof data);
     ASSERT_EQ(lines().size(), 2u);
     EXPECT_EQ(lines()[0].substr(0, 5), "+0000");

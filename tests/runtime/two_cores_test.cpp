@@ -11,8 +11,8 @@
 
 namespace {
 
-using Connect = const char* (*)(int*, ConnectionRecord**, int, const char*, const char*, const char*, PrintCallback,
-                                FatalCallback);
+using Connect = const char* (*)(int*, ConnectionRecord**, int, const char*, const char*,
+                                const char*, PrintCallback, FatalCallback);
 using SetConversion = const char* (*)();
 using IsMemberName = int (*)(const char*);
 
@@ -33,10 +33,10 @@ TEST(TwoCores, KeepTheirOwnState) {
     int status = -1;
     ConnectionRecord* opxRecord = nullptr;
     ConnectionRecord* testRecord = nullptr;
-    symbol<Connect>(opx, "pszOpxDllConnect")(&status, &opxRecord, 1, nullptr, "Quorin Toolbench", "3.0.07", nullptr,
-                                             nullptr);
-    symbol<Connect>(test, "pszTestDllConnect")(&status, &testRecord, 3, nullptr, "Quorin Toolbench", "3.0.07",
-                                               nullptr, nullptr);
+    symbol<Connect>(opx, "pszOpxDllConnect")(&status, &opxRecord, 1, nullptr, "Quorin Toolbench",
+                                             "3.0.07", nullptr, nullptr);
+    symbol<Connect>(test, "pszTestDllConnect")(&status, &testRecord, 3, nullptr, "Quorin Toolbench",
+                                               "3.0.07", nullptr, nullptr);
     ASSERT_NE(opxRecord, nullptr);
     ASSERT_NE(testRecord, nullptr);
     EXPECT_NE(opxRecord, testRecord) << "each core has its own connection record";
@@ -46,8 +46,10 @@ TEST(TwoCores, KeepTheirOwnState) {
     EXPECT_STREQ(testRecord->productName, "Quorin Test Core");
     EXPECT_EQ(symbol<int (*)()>(test, "iTestTraceLevel")(), 3);
     // Each module path is the core's own file.
-    EXPECT_NE(std::string(opxRecord->modulePath).find("libopxcore"), std::string::npos) << opxRecord->modulePath;
-    EXPECT_NE(std::string(testRecord->modulePath).find("libtestcore"), std::string::npos) << testRecord->modulePath;
+    EXPECT_NE(std::string(opxRecord->modulePath).find("libopxcore"), std::string::npos)
+        << opxRecord->modulePath;
+    EXPECT_NE(std::string(testRecord->modulePath).find("libtestcore"), std::string::npos)
+        << testRecord->modulePath;
 
     // Code page 1047 for one, 273 (Germany) for the other: the national character at X'7C' is
     // "@" in the first and "§" in the second.
@@ -65,8 +67,8 @@ TEST(TwoCores, KeepTheirOwnState) {
     EXPECT_EQ(testName("A\xA7"), 1);
 
     // A later connect of one does not touch the other.
-    symbol<Connect>(opx, "pszOpxDllConnect")(&status, &opxRecord, 2, nullptr, "Quorin Toolbench", "3.0.07", nullptr,
-                                             nullptr);
+    symbol<Connect>(opx, "pszOpxDllConnect")(&status, &opxRecord, 2, nullptr, "Quorin Toolbench",
+                                             "3.0.07", nullptr, nullptr);
     EXPECT_EQ(opxRecord->traceLevel, 2);
     EXPECT_EQ(symbol<int (*)()>(test, "iTestTraceLevel")(), 3);
     dlclose(test);

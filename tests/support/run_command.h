@@ -26,7 +26,7 @@ inline void writeFile(const std::filesystem::path& p, const std::string& data) {
 
 // A temporary folder that is removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "opxtest.XXXXXX").string();
         if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
@@ -41,7 +41,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -54,7 +54,8 @@ struct CommandResult {
 // Runs `command` (a shell command line) with standard output and error captured.
 inline CommandResult runCommand(const std::string& command) {
     TempDir dir;
-    const std::string full = command + " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
+    const std::string full =
+        command + " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
     int status = std::system(full.c_str());
     CommandResult r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -66,8 +67,10 @@ inline CommandResult runCommand(const std::string& command) {
 inline std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }

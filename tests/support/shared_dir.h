@@ -20,6 +20,6 @@ inline std::string sharedPath(const std::string& relative) {
 
 // Skips the current test when the shared file or folder is absent; otherwise declares `var`
 // holding its path.
-#define REQUIRE_SHARED(var, relative)                                                          \
-    const std::string var = testsupport::sharedPath(relative);                                 \
+#define REQUIRE_SHARED(var, relative)                                                              \
+    const std::string var = testsupport::sharedPath(relative);                                     \
     if (var.empty()) GTEST_SKIP() << "../shared/" << (relative) << " is absent; skipped"

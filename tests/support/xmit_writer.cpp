@@ -37,7 +37,8 @@ struct Layout {
         unsigned extent = 0;
         for (; extent + 1 < pds.extents.size(); ++extent) {
             const auto& e = pds.extents[extent];
-            uint32_t size = (e[2] * pds.tracksPerCylinder + e[3]) - (e[0] * pds.tracksPerCylinder + e[1]) + 1;
+            uint32_t size =
+                (e[2] * pds.tracksPerCylinder + e[3]) - (e[0] * pds.tracksPerCylinder + e[1]) + 1;
             if (rel < size) break;
             rel -= size;
         }
@@ -65,7 +66,8 @@ std::vector<Bytes> blocksOf(const Pds& pds, const Member& m) {
         const size_t perBlock = std::max<size_t>(1, pds.blksize / std::max(1, pds.lrecl));
         for (size_t i = 0; i < m.records.size(); i += perBlock) {
             Bytes b;
-            for (size_t k = i; k < std::min(m.records.size(), i + perBlock); ++k) append(b, m.records[k]);
+            for (size_t k = i; k < std::min(m.records.size(), i + perBlock); ++k)
+                append(b, m.records[k]);
             blocks.push_back(b);
         }
         return blocks;
@@ -120,11 +122,14 @@ void put32(Bytes& b, uint32_t v) {
     put16(b, v & 0xFFFF);
 }
 
-TextUnit textUnit(uint16_t key, std::string_view text) { return {key, {ebcdic(text)}}; }
+TextUnit textUnit(uint16_t key, std::string_view text) {
+    return {key, {ebcdic(text)}};
+}
 
 TextUnit numberUnit(uint16_t key, uint32_t value, unsigned width) {
     Bytes v;
-    for (unsigned i = width; i-- > 0;) v.push_back(static_cast<uint8_t>(i >= 4 ? 0 : value >> (8 * i)));
+    for (unsigned i = width; i-- > 0;)
+        v.push_back(static_cast<uint8_t>(i >= 4 ? 0 : value >> (8 * i)));
     return {key, {v}};
 }
 
@@ -140,7 +145,9 @@ TextUnit qualifierUnit(uint16_t key, std::string_view dsname) {
     return u;
 }
 
-TextUnit flagUnit(uint16_t key) { return {key, {}}; }
+TextUnit flagUnit(uint16_t key) {
+    return {key, {}};
+}
 
 Bytes encodeTextUnits(const std::vector<TextUnit>& units) {
     Bytes b;
@@ -155,7 +162,8 @@ Bytes encodeTextUnits(const std::vector<TextUnit>& units) {
     return b;
 }
 
-Bytes controlRecord(std::string_view id, const std::vector<TextUnit>& units, std::optional<uint32_t> fileNumber) {
+Bytes controlRecord(std::string_view id, const std::vector<TextUnit>& units,
+                    std::optional<uint32_t> fileNumber) {
     Bytes b = ebcdic(id);
     if (fileNumber) put32(b, *fileNumber);
     append(b, encodeTextUnits(units));
@@ -163,8 +171,10 @@ Bytes controlRecord(std::string_view id, const std::vector<TextUnit>& units, std
 }
 
 void Sink::write(const uint8_t* data, size_t size) {
-    if (vector_ != nullptr) vector_->insert(vector_->end(), data, data + size);
-    else if (std::fwrite(data, 1, size, file_) != size) throw std::runtime_error("write failed");
+    if (vector_ != nullptr)
+        vector_->insert(vector_->end(), data, data + size);
+    else if (std::fwrite(data, 1, size, file_) != size)
+        throw std::runtime_error("write failed");
     written_ += size;
 }
 
@@ -191,7 +201,9 @@ void SegmentWriter::segment(uint8_t length, uint8_t flags, const Bytes& data) {
     sink_.write(data.data(), data.size());
 }
 
-void SegmentWriter::raw(const Bytes& bytes) { sink_.write(bytes.data(), bytes.size()); }
+void SegmentWriter::raw(const Bytes& bytes) {
+    sink_.write(bytes.data(), bytes.size());
+}
 
 void SegmentWriter::finish() {
     uint64_t size = sink_.written();
@@ -299,7 +311,8 @@ void unloadRecords(const Pds& pds, const Emit& emit) {
         const Member& m = pds.members[i];
         const Bytes user = m.stats ? ispfUserData(*m.stats) : m.userData;
         entries[name8(m.name)] = directoryEntry(m.name, ttrs[i], false, user);
-        for (const std::string& a : m.aliases) entries[name8(a)] = directoryEntry(a, ttrs[i], true, user);
+        for (const std::string& a : m.aliases)
+            entries[name8(a)] = directoryEntry(a, ttrs[i], true, user);
     }
     std::vector<Bytes> blocks; // 276-byte steps
     Bytes block{0, 2};
@@ -336,8 +349,10 @@ void unloadRecords(const Pds& pds, const Emit& emit) {
     }
     for (size_t i = 0; i < blocks.size(); i += pds.directoryBlocksPerRecord) {
         Bytes rec;
-        for (size_t k = i; k < std::min(blocks.size(), i + pds.directoryBlocksPerRecord); ++k) append(rec, blocks[k]);
-        if (i + pds.directoryBlocksPerRecord >= blocks.size() && pds.directoryEndMarker) append(rec, Bytes(12, 0));
+        for (size_t k = i; k < std::min(blocks.size(), i + pds.directoryBlocksPerRecord); ++k)
+            append(rec, blocks[k]);
+        if (i + pds.directoryBlocksPerRecord >= blocks.size() && pds.directoryEndMarker)
+            append(rec, Bytes(12, 0));
         emit(rec, false);
     }
 
@@ -379,8 +394,8 @@ void unloadRecords(const Pds& pds, const Emit& emit) {
 namespace {
 
 std::vector<TextUnit> inmr01(const Origin& o, uint32_t files) {
-    return {numberUnit(0x0042, 80, 1), textUnit(0x1011, o.node), textUnit(0x1012, o.user),
-            textUnit(0x1001, "TNODE"), textUnit(0x1002, "TUSER"), textUnit(0x1024, o.time),
+    return {numberUnit(0x0042, 80, 1),   textUnit(0x1011, o.node),  textUnit(0x1012, o.user),
+            textUnit(0x1001, "TNODE"),   textUnit(0x1002, "TUSER"), textUnit(0x1024, o.time),
             numberUnit(0x102F, files, 1)};
 }
 
@@ -395,26 +410,29 @@ void emitMessage(const std::vector<std::string>& lines, const Emit& emit) {
 
 } // namespace
 
-void pdsTransmit(const Pds& pds, const Emit& emit, const Origin& origin, const std::vector<std::string>* message) {
+void pdsTransmit(const Pds& pds, const Emit& emit, const Origin& origin,
+                 const std::vector<std::string>* message) {
     const uint32_t dataFile = message ? 2 : 1;
     emit(controlRecord("INMR01", inmr01(origin, dataFile)), true);
     if (message)
-        emit(controlRecord("INMR02", {textUnit(0x1028, "INMCOPY"), flagUnit(0x0028), numberUnit(0x003C, 0x4000, 2),
-                                      numberUnit(0x0042, 80, 4), numberUnit(0x0030, 3120, 4),
-                                      numberUnit(0x0049, 0x9000, 2)},
+        emit(controlRecord("INMR02",
+                           {textUnit(0x1028, "INMCOPY"), flagUnit(0x0028),
+                            numberUnit(0x003C, 0x4000, 2), numberUnit(0x0042, 80, 4),
+                            numberUnit(0x0030, 3120, 4), numberUnit(0x0049, 0x9000, 2)},
                            1),
              true);
     Bytes recfm{pds.recfm, static_cast<uint8_t>((pds.recfm & 0xC0) == 0x40 ? 0x02 : 0x00)};
     emit(controlRecord("INMR02",
                        {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2),
                         numberUnit(0x0042, static_cast<uint32_t>(pds.lrecl), 4),
-                        numberUnit(0x0030, static_cast<uint32_t>(pds.blksize), 4), TextUnit{0x0049, {recfm}},
-                        qualifierUnit(0x0002, pds.dsname)},
+                        numberUnit(0x0030, static_cast<uint32_t>(pds.blksize), 4),
+                        TextUnit{0x0049, {recfm}}, qualifierUnit(0x0002, pds.dsname)},
                        dataFile),
          true);
-    emit(controlRecord("INMR02", {textUnit(0x1028, "INMCOPY"), numberUnit(0x003C, 0x4000, 2),
-                                  numberUnit(0x0042, 32756, 4), numberUnit(0x0030, 32760, 4),
-                                  numberUnit(0x0049, 0x4802, 2)},
+    emit(controlRecord("INMR02",
+                       {textUnit(0x1028, "INMCOPY"), numberUnit(0x003C, 0x4000, 2),
+                        numberUnit(0x0042, 32756, 4), numberUnit(0x0030, 32760, 4),
+                        numberUnit(0x0049, 0x4802, 2)},
                        dataFile),
          true);
     if (message) emitMessage(*message, emit);
@@ -423,14 +441,14 @@ void pdsTransmit(const Pds& pds, const Emit& emit, const Origin& origin, const s
     emit(controlRecord("INMR06", {}), true);
 }
 
-void sequentialTransmit(std::string_view dsname, uint8_t recfm, int lrecl, int blksize, const std::vector<Bytes>& records,
-                        const Emit& emit, const Origin& origin) {
+void sequentialTransmit(std::string_view dsname, uint8_t recfm, int lrecl, int blksize,
+                        const std::vector<Bytes>& records, const Emit& emit, const Origin& origin) {
     emit(controlRecord("INMR01", inmr01(origin, 1)), true);
     emit(controlRecord("INMR02",
                        {textUnit(0x1028, "INMCOPY"), numberUnit(0x003C, 0x4000, 2),
                         numberUnit(0x0042, static_cast<uint32_t>(lrecl), 4),
-                        numberUnit(0x0030, static_cast<uint32_t>(blksize), 4), TextUnit{0x0049, {{recfm, 0}}},
-                        qualifierUnit(0x0002, dsname)},
+                        numberUnit(0x0030, static_cast<uint32_t>(blksize), 4),
+                        TextUnit{0x0049, {{recfm, 0}}}, qualifierUnit(0x0002, dsname)},
                        1),
          true);
     emit(controlRecord("INMR03", {numberUnit(0x003C, 0x4000, 2)}), true);

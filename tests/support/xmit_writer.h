@@ -4,10 +4,10 @@
 // exactly the malformed input they need. This is test code, not the builder.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +24,9 @@ Bytes name8(std::string_view name);
 void put16(Bytes& b, uint32_t v);
 void put24(Bytes& b, uint32_t v);
 void put32(Bytes& b, uint32_t v);
-inline void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+inline void append(Bytes& b, const Bytes& more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
 
 // ---- control records ------------------------------------------------------------------------
 
@@ -32,7 +34,7 @@ struct TextUnit {
     uint16_t key;
     std::vector<Bytes> values;
 };
-TextUnit textUnit(uint16_t key, std::string_view text);  // one EBCDIC value
+TextUnit textUnit(uint16_t key, std::string_view text); // one EBCDIC value
 TextUnit numberUnit(uint16_t key, uint32_t value, unsigned width);
 TextUnit qualifierUnit(uint16_t key, std::string_view dsname); // one value per qualifier
 TextUnit flagUnit(uint16_t key);                               // no values
@@ -45,20 +47,20 @@ Bytes controlRecord(std::string_view id, const std::vector<TextUnit>& units,
 
 // Where the bytes go: a vector or a file.
 class Sink {
-public:
+  public:
     explicit Sink(Bytes* out) : vector_(out) {}
     explicit Sink(std::FILE* out) : file_(out) {}
     void write(const uint8_t* data, size_t size);
     uint64_t written() const { return written_; }
 
-private:
+  private:
     Bytes* vector_ = nullptr;
     std::FILE* file_ = nullptr;
     uint64_t written_ = 0;
 };
 
 class SegmentWriter {
-public:
+  public:
     explicit SegmentWriter(Sink& sink) : sink_(sink) {}
     // One logical record, cut into segments of at most maxData data bytes.
     void record(const Bytes& data, bool control = false, unsigned maxData = 253);
@@ -69,7 +71,7 @@ public:
     // Pads with blanks (X'40') to a multiple of 80 bytes, and to at least 160.
     void finish();
 
-private:
+  private:
     Sink& sink_;
 };
 
@@ -94,7 +96,7 @@ struct Member {
     size_t generatedCount = 0;
     std::function<Bytes(size_t)> generate;
     std::optional<IspfStats> stats;
-    Bytes userData;             // used when no stats are given (e.g. load-module data)
+    Bytes userData; // used when no stats are given (e.g. load-module data)
     std::vector<std::string> aliases;
 };
 
@@ -134,7 +136,8 @@ struct Origin {
 void pdsTransmit(const Pds& pds, const Emit& emit, const Origin& origin = {},
                  const std::vector<std::string>* message = nullptr);
 void sequentialTransmit(std::string_view dsname, uint8_t recfm, int lrecl, int blksize,
-                        const std::vector<Bytes>& records, const Emit& emit, const Origin& origin = {});
+                        const std::vector<Bytes>& records, const Emit& emit,
+                        const Origin& origin = {});
 
 // Writes records as a complete file image (segments, padding).
 struct LogicalRecord {
