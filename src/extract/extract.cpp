@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -33,10 +34,11 @@ struct ExtractState {
     std::vector<std::array<uint8_t, 8>> selected;
     std::vector<std::string> selectedNames;
     std::vector<bool> selectedWritten;
-    std::string target;             // the current target path
-    std::string prefix, suffix;     // of the target pattern (partitioned)
-    bool keepCase = true;           // "&M" keeps the member name in upper case
-    std::vector<uint8_t> assembly;  // for spanned records
+    std::string target;                  // the current target path
+    std::string prefix, suffix;          // of the target pattern (partitioned)
+    bool keepCase = true;                // "&M" keeps the member name in upper case
+    std::unique_ptr<uint8_t[]> assembly; // for spanned records
+    uint32_t assemblySize = 0;
     const uint8_t* entry = nullptr; // the current member's directory entry
     uint64_t total = 0;
     MemberCursor cursor{};
@@ -47,6 +49,9 @@ struct ExtractState {
 
 namespace opx {
 namespace {
+
+// The longest spanned record that is assembled (the longest LRECL of an output).
+constexpr int64_t kMaxAssembly = 16777211;
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -738,10 +743,13 @@ int start(XmitHandle* h, ExtractBlock* r) {
         }
     }
     indexDirectory(st);
-    if (ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S') && ds->lrecl > 4)
-        st->assembly.assign(static_cast<size_t>(ds->lrecl) - 4, 0);
-    if (!startMembers(h, ds, &st->cursor, st->assembly.empty() ? nullptr : st->assembly.data(),
-                      static_cast<uint32_t>(st->assembly.size())))
+    if (ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S') && ds->lrecl > 4) {
+        // The LRECL comes from the file: the buffer is bounded by the longest record an output
+        // can take, and its pages are only touched as records fill them.
+        st->assemblySize = static_cast<uint32_t>(std::min<int64_t>(ds->lrecl - 4, kMaxAssembly));
+        st->assembly = std::make_unique_for_overwrite<uint8_t[]>(st->assemblySize);
+    }
+    if (!startMembers(h, ds, &st->cursor, st->assembly.get(), st->assemblySize))
         return finish(r, 16, h->message, h->io.path);
     r->progress &= static_cast<uint8_t>(~EXTRACT_PROGRESS_FINISHED);
     return nextMember(r, st);

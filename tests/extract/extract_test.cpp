@@ -411,3 +411,33 @@ TEST_F(Extract, WriteFailuresLeaveNoFile) {
     const std::string expected = std::string("\\[12\\]\\[") + std::strerror(EFBIG) + "\\]\\[0\\]";
     EXPECT_EXIT(extractUnderSizeLimit(file, target), testing::ExitedWithCode(0), expected);
 }
+
+// A record length from the file does not size an allocation: a spanned data set that claims
+// an LRECL of 1.3 GB is extracted with a bounded buffer.
+TEST_F(Extract, HugeLreclSizesNoAllocation) {
+    Pds pds;
+    pds.recfm = 0x58;
+    pds.lrecl = 255;
+    pds.blksize = 400;
+    Member m;
+    m.name = "SPAN";
+    m.records = {ebcdic("SHORT RECORD")};
+    pds.members = {m};
+    auto recs = collect([&](const Emit& e) { pdsTransmit(pds, e); });
+    recs[1].data = controlRecord("INMR02",
+                                 {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2),
+                                  numberUnit(0x0042, 0x50000000, 4), numberUnit(0x0030, 400, 4),
+                                  TextUnit{0x0049, {{0x58, 0x02}}}, qualifierUnit(0x0002, "HUGE.LRECL")},
+                                 1);
+    auto h = openRecords(recs);
+    ASSERT_EQ(h->message, nullptr) << message(h);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    ExtractBlock req = request(EXTRACT_TYPE_TEXT, out("&M"));
+    RunResult r = runRequest(h.get(), req);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(r.severity, 0) << r.message;
+    EXPECT_EQ(readFile(out("SPAN")), "SHORT RECORD\n");
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB of peak memory for one short record";
+}
