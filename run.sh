@@ -80,7 +80,8 @@ fuzz_all() {
       done <"$ROOT/fuzz/${name#fuzz_}.seeds"
     fi
     log "fuzzing $name for ${seconds}s"
-    if ! "$t" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 "$corpus" "${seeds[@]}" \
+    if ! "$t" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 -artifact_prefix="$dir/" \
+         "$corpus" "${seeds[@]}" \
          >"$dir/$name.log" 2>&1; then
       tail -n 40 "$dir/$name.log" >&2
       echo "fuzz target $name failed" >&2
