@@ -614,22 +614,25 @@ void functionLoop(UpdateRun& run) {
 
 void closeRun(UpdateRun& run) {
     closeDataSets(run);
-    const std::string last = format("KDU818I Highest condition code was %d", run.highestCc);
+    DdAllocation& dd = run.dd[kSysprint];
     if (haveListing(run)) {
         listBlank(run);
-        listLine(run, last);
-        DdAllocation& dd = run.dd[kSysprint];
+        listLine(run, format("KDU818I Highest condition code was %d", run.highestCc));
+        // Buffered listing lines reach the file when it is closed; a listing that cannot be
+        // completed is no success, and the caller hears the condition code instead.
         if (haveListing(run) && rt::ioClose(dd.io, false) != IO_OK) {
-            // The listing could not be completed: the run cannot report success.
             run.highestCc = 12;
-            if (run.callback != nullptr)
-                run.callback(run.callbackArgument, UPDATE_MESSAGE_LISTING,
-                             format("KDU802E %s I/O ERROR, %s, PATH=%s", dd.ddName.c_str(),
-                                    std::strerror(dd.io.errnum), dd.path.c_str())
-                                 .c_str());
+            run.flags |= kRunMessagesToCaller;
+            issueWithPath(
+                run,
+                format("KDU802E %s I/O ERROR, %s,", dd.ddName.c_str(), std::strerror(dd.io.errnum)),
+                dd.path.c_str());
         }
         dd.io.stream = nullptr;
-    } else if (!run.listingQuiet && run.callback != nullptr) {
+        if (!(run.flags & kRunMessagesToCaller)) return;
+    }
+    if (!run.listingQuiet && run.callback != nullptr) {
+        const std::string last = format("KDU818I Highest condition code was %d", run.highestCc);
         run.callback(run.callbackArgument, UPDATE_MESSAGE_LISTING, last.c_str());
     }
 }

@@ -655,3 +655,33 @@ TEST(UpdateNothingLost, ListingOrOutputNamingAnInputIsRefused) {
         << r.listing;
     EXPECT_EQ(readFile(dir / "sysin.txt"), deck);
 }
+
+TEST(UpdateEngine, NumberingWithoutNew1KeepsTheFixedPartOfTheField) {
+    TempDir dir;
+    Job job;
+    job.parm = "NEW";
+    job.sysut2 = "out/&M";
+    fs::create_directories(dir / "out");
+    // Without NEW1 there is no base value: the bytes outside the numeric portion stay as the
+    // record has them instead of turning into X'00'.
+    const Result r = runDeck(dir,
+                             "./ ADD NAME=N,SEQFLD=(738,783)\n./ NUMBER INCR=5\n" +
+                                 card("ONE", "ABCDE999") + "\nTWO\n",
+                             job);
+    EXPECT_EQ(r.cc, 0) << r.listing;
+    EXPECT_EQ(fileLines(dir / "out/N"),
+              (std::vector<std::string>{card("ONE", "ABCDE000"), card("TWO", "     005")}));
+}
+
+TEST(UpdateListing, AListingThatCannotBeWrittenIsNoSuccess) {
+    TempDir dir;
+    standardData(dir);
+    Job job = pdsJob();
+    job.sysprint = "/dev/full";
+    const Result r = runDeck(dir, "./ ADD NAME=C\nX\n", job);
+    EXPECT_EQ(r.cc, 12);
+    ASSERT_FALSE(r.messages.empty());
+    EXPECT_EQ(r.messages[0].second.rfind("KDU802E SYSPRINT I/O ERROR, ", 0), 0u)
+        << r.messages[0].second;
+    EXPECT_TRUE(r.told("KDU818I Highest condition code was 12"));
+}

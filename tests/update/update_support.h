@@ -182,7 +182,8 @@ inline Result run(const TempDir& dir, const Job& job) {
                           job.printFlags, job.ut1Flags, job.ut2Flags);
     EXPECT_EQ(reserved, 0u);
     r.page = page;
-    if (print && !print->empty() && (*print)[0] == '/') r.listing = readFile(*print);
+    if (print && !print->empty() && (*print)[0] == '/' && std::filesystem::is_regular_file(*print))
+        r.listing = readFile(*print);
     return r;
 }
 
