@@ -9,15 +9,14 @@
 // (2 for a command line that cannot be used).
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -289,19 +288,13 @@ int create(const CreateOptions& o) {
         if (ec) total = 0;
     }
     const bool progress = isatty(STDERR_FILENO) && total > (1 << 20);
-    std::atomic<bool> done{false};
-    int rc = 0;
     const long long before = bytesRead();
-    std::thread worker([&] {
-        rc = iBrenCreate(&r);
-        done = true;
-    });
+    // The build runs on a thread of its own; this one shows how far it got.
+    std::future<int> result = std::async(std::launch::async, [&r] { return iBrenCreate(&r); });
     const auto start = std::chrono::steady_clock::now();
     bool shown = false;
-    while (!done) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!progress || done ||
-            std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500))
+    while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        if (!progress || std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500))
             continue;
         const long long now = bytesRead();
         if (now < 0 || before < 0) continue;
@@ -310,7 +303,7 @@ int create(const CreateOptions& o) {
                      share * 100, double(now - before) / 1e6, double(total) / 1e6);
         shown = true;
     }
-    worker.join();
+    const int rc = result.get();
     if (shown) std::fprintf(stderr, "\r\033[K");
     const std::string message = r.message != nullptr ? r.message : "";
     if (rc != 0) return fail(message);

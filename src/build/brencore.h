@@ -101,8 +101,9 @@ typedef struct RecordFile {
     uint8_t* textBuffer; /* pieces of text read ahead */
     uint32_t textLength;
     uint32_t textPosition;
-    uint8_t* tables;      /* text: byte classes and translation */
-    uint8_t lookahead[4]; /* the next descriptor, read with the record before it */
+    uint8_t* tables;       /* text: byte classes and translation */
+    uint8_t* streamBuffer; /* the stream's own buffer */
+    uint8_t lookahead[4];  /* the next descriptor, read with the record before it */
     uint32_t lookaheadLength;
     uint32_t blockUsed; /* bytes of the block in hand already delivered */
     uint32_t blockLength;

@@ -42,8 +42,9 @@ enum : uint8_t { kOrdinary = 0, kLineEnd = 1, kTab = 2, kEndMark = 3, kInvalid =
 struct TextTables {
     uint8_t cls[256];
     uint8_t out[256];
-    uint8_t blank;    // the blank of the input
-    uint8_t outBlank; // the blank of the records
+    uint8_t blank;     // the blank of the input
+    uint8_t outBlank;  // the blank of the records
+    bool controlsOnly; // every byte of a class other than ordinary is below X'20'
 };
 
 uint16_t be16(const uint8_t* p) {
@@ -746,7 +747,56 @@ TextTables& textTables(RecordFile& f) {
         if (t->cls[0x1A] == kOrdinary) t->cls[0x1A] = kEndMark;
         if (t->cls[0x04] == kOrdinary) t->cls[0x04] = kEndMark;
     }
+    t->controlsOnly = true;
+    for (unsigned b = 0x20; b < 256; ++b)
+        if (t->cls[b] != kOrdinary) t->controlsOnly = false;
     return *t;
+}
+
+// The end of the run of ordinary bytes from p. When every special byte is a control
+// character (below X'20'), eight bytes are tested at a time.
+const uint8_t* ordinaryRun(const TextTables& t, const uint8_t* p, const uint8_t* end) {
+    if (t.controlsOnly) {
+        constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+        while (end - p >= 8) {
+            uint64_t x;
+            std::memcpy(&x, p, 8);
+            // Nonzero when a byte of x is below X'20' (or has its high bit set, which the
+            // byte-wise test below sorts out).
+            if (((x - kOnes * 0x20) | x) & kHighs) break;
+            p += 8;
+        }
+    }
+    while (p < end && t.cls[*p] == kOrdinary) ++p;
+    return p;
+}
+
+// Translates n bytes through a table, eight at a time.
+void translate(const uint8_t* table, const uint8_t* in, uint8_t* out, uint32_t n) {
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint8_t a = table[in[i]], b = table[in[i + 1]], c = table[in[i + 2]],
+                      d = table[in[i + 3]];
+        const uint8_t e = table[in[i + 4]], g = table[in[i + 5]], h = table[in[i + 6]],
+                      k = table[in[i + 7]];
+        out[i] = a, out[i + 1] = b, out[i + 2] = c, out[i + 3] = d;
+        out[i + 4] = e, out[i + 5] = g, out[i + 6] = h, out[i + 7] = k;
+    }
+    for (; i < n; ++i) out[i] = table[in[i]];
+}
+
+// The length of the bytes without their trailing blanks, eight compared at a time.
+uint32_t withoutTrailing(const uint8_t* p, uint32_t n, uint8_t blank) {
+    uint64_t blanks;
+    std::memset(&blanks, blank, 8);
+    while (n >= 8) {
+        uint64_t x;
+        std::memcpy(&x, p + n - 8, 8);
+        if (x != blanks) break;
+        n -= 8;
+    }
+    while (n > 0 && p[n - 1] == blank) --n;
+    return n;
 }
 
 // Makes at least one unread text byte available; false at the end of the input (or on an
@@ -843,8 +893,7 @@ LineResult byteLine(RecordFile& f, Line& line, uint32_t base) {
         // A run of ordinary bytes, as long as the line limit allows, in one go.
         const uint8_t* p = f.textBuffer + f.textPosition;
         const uint8_t* end = f.textBuffer + f.textLength;
-        const uint8_t* q = p;
-        while (q < end && t.cls[*q] == kOrdinary) ++q;
+        const uint8_t* q = ordinaryRun(t, p, end);
         if (q > p) {
             line.any = true;
             uint32_t n = static_cast<uint32_t>(q - p);
@@ -852,10 +901,9 @@ LineResult byteLine(RecordFile& f, Line& line, uint32_t base) {
             if (limit != 0) room = line.kept >= limit ? 0 : std::min(n, limit - line.kept);
             uint8_t* out =
                 recordSpace(f, uint64_t(base) + line.length + room + 8) + base + line.length;
-            for (uint32_t i = 0; i < room; ++i) {
-                out[i] = t.out[p[i]];
-                if (p[i] != t.blank) line.nonBlankEnd = line.length + i + 1;
-            }
+            translate(t.out, p, out, room);
+            const uint32_t kept = withoutTrailing(p, room, t.blank);
+            if (kept > 0) line.nonBlankEnd = line.length + kept;
             line.length += room;
             line.kept += room;
             line.characters += room;
@@ -1305,7 +1353,9 @@ int openRecordFile(RecordFile& f) {
         f.io.errnum = f.io.errnum != 0 ? f.io.errnum : EIO;
         return f.status;
     }
-    std::setvbuf(f.io.stream, nullptr, _IOFBF, kStreamBuffer);
+    // A larger buffer than the standard one: records are read a few bytes at a time.
+    f.streamBuffer = static_cast<uint8_t*>(rt::allocZeroed(kStreamBuffer));
+    std::setvbuf(f.io.stream, reinterpret_cast<char*>(f.streamBuffer), _IOFBF, kStreamBuffer);
     f.status = IO_OK;
     return f.status;
 }
@@ -1317,7 +1367,8 @@ int closeRecordFile(RecordFile& f) {
     rt::release(f.blockBuffer);
     rt::release(f.textBuffer);
     rt::release(f.tables);
-    f.recordBuffer = f.blockBuffer = f.textBuffer = f.tables = nullptr;
+    rt::release(f.streamBuffer); // after the stream is closed
+    f.recordBuffer = f.blockBuffer = f.textBuffer = f.tables = f.streamBuffer = nullptr;
     f.recordCapacity = f.blockCapacity = 0;
     f.record = nullptr;
     return st;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,42 +140,46 @@ inline std::vector<Bytes> sequentialRecords(XmitHandle* h, const XmitDataSet* ds
     return out;
 }
 
-// The members of a partitioned data set in directory order: name, TTR and records. An error
-// of the cursor is returned in *error.
+// The members of a partitioned data set in directory order: name, TTR and records. The
+// member data is read in the order of the unload, each member found by its TTR. An error of
+// the cursor, or member data that no entry points at, is returned in *error.
 struct MemberRead {
     std::string name;
     uint32_t ttr = 0;
     std::vector<Bytes> records;
 };
 inline std::vector<MemberRead> memberRecords(XmitHandle* h, XmitDataSet* ds, std::string* error) {
-    std::vector<MemberRead> out;
+    std::vector<MemberRead> out(ds->entryCount);
+    std::map<uint32_t, unsigned> byTtr;
+    for (unsigned i = 0; i < ds->entryCount; ++i) {
+        const uint8_t* e = opx::directoryEntry(ds, i);
+        char name[9];
+        rt::translateText(e, 8, name, sizeof name);
+        out[i].name = name;
+        out[i].name.erase(out[i].name.find_last_not_of(' ') + 1);
+        out[i].ttr = (uint32_t(e[8]) << 16) | (e[9] << 8) | e[10];
+        if (!(e[11] & 0x80)) byTtr.emplace(out[i].ttr, i);
+    }
     std::vector<uint8_t> assembly(1 << 20);
     MemberCursor c;
     if (!opx::startMembers(h, ds, &c, assembly.data(), static_cast<uint32_t>(assembly.size()))) {
         *error = h->message ? h->message : "start";
-        return out;
+        return {};
     }
-    for (unsigned i = 0; i < ds->entryCount; ++i) {
-        const uint8_t* e = opx::directoryEntry(ds, i);
-        MemberRead m;
-        char name[9];
-        rt::translateText(e, 8, name, sizeof name);
-        m.name = name;
-        m.name.erase(m.name.find_last_not_of(' ') + 1);
-        m.ttr = (uint32_t(e[8]) << 16) | (e[9] << 8) | e[10];
+    for (size_t m = 0; m < byTtr.size(); ++m) {
         uint32_t ttr = 0;
-        if (opx::peekBlockTtr(h, ds, &c, &ttr) != MEMBER_RECORD || ttr != m.ttr) {
-            *error = "member " + std::to_string(i) + " does not start at its TTR";
-            return out;
+        if (opx::peekBlockTtr(h, ds, &c, &ttr) != MEMBER_RECORD || byTtr.count(ttr) == 0) {
+            *error = "member data at TTR " + std::to_string(ttr) + " has no directory entry";
+            return {};
         }
+        MemberRead& member = out[byTtr[ttr]];
         int st;
         while ((st = opx::readMemberRecord(h, ds, &c)) == MEMBER_RECORD)
-            m.records.emplace_back(c.record, c.record + c.recordLength);
+            member.records.emplace_back(c.record, c.record + c.recordLength);
         if (st != MEMBER_END) {
             *error = h->message ? h->message : "member error";
-            return out;
+            return {};
         }
-        out.push_back(std::move(m));
     }
     return out;
 }
