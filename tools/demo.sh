@@ -11,8 +11,12 @@ trap 'rm -rf "$work"' EXIT
 step() { if [ -t 1 ]; then printf '\n\033[1m$ %s\033[0m\n' "$*"; else printf '\n$ %s\n' "$*"; fi; }
 
 xmit="$work/demo.xmit"
-"$bin/mkxmit" "$xmit" OPX.DEMO.SOURCE "$root/examples/pds" --alias HELLO=GREETING \
-  --message "$root/examples/message.txt"
+# bren takes the members through one pattern; links of one suffix stand for the files.
+mkdir -p "$work/src"
+for f in "$root/examples/pds/"*; do ln -s "$f" "$work/src/$(basename "${f%.*}").txt"; done
+step "bren create demo.xmit --dsn OPX.DEMO.SOURCE --blksize 3120 --message message.txt 'src/&M.txt'"
+(cd "$work" && "$bin/bren" create demo.xmit --dsn OPX.DEMO.SOURCE --blksize 3120 \
+  --message "$root/examples/message.txt" 'src/&M.txt')
 echo "Made $(basename "$xmit") ($(wc -c <"$xmit") bytes) from the files in examples/pds."
 
 step opx info demo.xmit
