@@ -393,6 +393,7 @@ TEST_F(Extract, BadMemberDataEndsTheRequestWithSeverity16) {
     connectOnce();
     XmitHandle* h = pXmitFileOpen(file.c_str());
     RunResult r = runRequest(h, request(EXTRACT_TYPE_TEXT, target));
+    vXmitFileClose(h);
     int leftovers = 0;
     for (const auto& e : fs::directory_iterator(fs::path(file).parent_path()))
         leftovers += e.path().filename() != "big.xmit";

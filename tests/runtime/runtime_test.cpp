@@ -14,6 +14,10 @@
 
 using testsupport::TempDir;
 
+// Under AddressSanitizer an impossible allocation must fail the way malloc does (returning
+// null), so that the runtime's own heap-exhaustion stop is what the test sees.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
 namespace {
 
 const rt::LibraryIdentity kId{"TESTCORE.DLL", "Quorin Test",
