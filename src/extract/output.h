@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,10 @@ class OutputFile {
     OutputSettings s_;
     IoFileCore io_{};
     std::string target_, temp_;
-    std::vector<uint8_t> block_; // the block being filled (variable format), BDW first
-    std::vector<uint8_t> work_;  // a record being prepared
-    std::vector<uint8_t> out_;   // bytes not yet written (below trace level 3)
+    std::vector<uint8_t> block_;     // the block being filled (variable format), BDW first
+    std::vector<uint8_t> work_;      // a record being prepared
+    std::unique_ptr<uint8_t[]> out_; // bytes not yet written (below trace level 3)
+    size_t outFill_ = 0;
     uint32_t maxData_ = 0;
     std::string error_;
 };
