@@ -53,10 +53,10 @@ bool connectLibrary(int trace) {
     pszBrenDllConnect(&status, &record, trace, nullptr, "Quorin Toolbench", "3.0.07", printLine,
                       fatalLine);
     if (const char* m = pszBrenSetConversion()) {
-        std::fprintf(stderr, "bren: %s\n", m);
-        std::fprintf(
-            stderr,
-            "bren: set CODEPAGE_ASCII and CODEPAGE_EBCDIC to a compatible pair (cpconv --list)\n");
+        std::fprintf(stderr,
+                     "bren: %s (set CODEPAGE_ASCII and CODEPAGE_EBCDIC to a pair that matches: "
+                     "cpconv --list)\n",
+                     m);
         return false;
     }
     return true;

@@ -103,7 +103,9 @@ int ioError(RecordFile& f) {
 // Storage of at least `needed` bytes in a buffer: grown to LRECL plus a prefix while LRECL is
 // small, else to the needed size rounded up to 4096.
 uint8_t* ensure(uint8_t*& buffer, uint32_t& capacity, uint64_t needed, uint32_t lrecl) {
-    if (needed <= capacity) return buffer;
+    if (needed <= capacity && buffer != nullptr) return buffer;
+    // Even an empty record has storage to point at.
+    if (needed < 8) needed = 8;
     uint64_t size = needed;
     if (lrecl != 0 && lrecl < 4000 && needed <= uint64_t(lrecl) + 8)
         size = uint64_t(lrecl) + 8;
@@ -1431,7 +1433,10 @@ int readRecord(RecordFile& f) {
 int readBlock(RecordFile& f) {
     if (f.status != IO_OK) return f.status;
     if (checkAttributes(f) != IO_OK) return f.status;
-    const int st = isText(f) ? readTextBlock(f) : readStoredBlock(f);
+    // Transmit segments have no blocks of their own: a block is a logical record.
+    const int st = f.mode == RECORD_MODE_XMIT ? readXmitRecord(f)
+                   : isText(f)                ? readTextBlock(f)
+                                              : readStoredBlock(f);
     if (st != IO_OK) {
         if (st == IO_ERROR && tracingCalls(f))
             rt::printf("%s: ERROR: %s at +%" PRId64 " after reading block %lu\n", f.io.path,

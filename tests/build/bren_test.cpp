@@ -108,6 +108,19 @@ TEST(Bren, RefusalsAreOneLine) {
     EXPECT_THAT(help.out, HasSubstr("--input-kind"));
 }
 
+TEST(Bren, CodePagesThatDoNotPair) {
+    TempDir dir;
+    writeFile(dir / "in.txt", "x\n");
+    const CommandResult r = runCommand("CODEPAGE_EBCDIC=290 " + quote(BREN_PATH) + " create " +
+                                       quote((dir / "o.xmi").string()) + " --dsn A.B " +
+                                       quote((dir / "in.txt").string()));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(
+        r.err,
+        HasSubstr("bren: KDU804E ASCII code page 819 and EBCDIC code page 290 are incompatible."));
+    EXPECT_TRUE(oneLine(r.err)) << r.err;
+}
+
 TEST(Bren, Devices) {
     CommandResult r = bren("devices");
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -451,6 +451,13 @@ TEST_F(Writer, ReadFailuresNameTheFileAndRecord) {
     EXPECT_THAT(files(), testing::Not(testing::Contains(testing::HasSubstr("out.xmi"))));
 }
 
+TEST_F(Writer, OutputInAFolderThatIsNotThere) {
+    const std::string out = path("absent/out.xmi");
+    Request q(out, write("in.txt", "x\n"));
+    EXPECT_EQ(q.create(), 16);
+    EXPECT_EQ(q.message, "Error creating file \"" + out + "\": No such file or directory");
+}
+
 TEST_F(Writer, FailedBuildKeepsThePreviousFile) {
     const std::string good = write("good.txt", "x\n");
     Request first(path("out.xmi"), good);
