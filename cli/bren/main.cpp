@@ -72,18 +72,6 @@ bool deviceInfo(const std::string& name, Device& d) {
     return iGetDeviceInfo(name.c_str(), &d.largest, &d.good, &d.tracks, &d.tracksPerCylinder) >= 0;
 }
 
-// The track length of each device, for the capacities bren devices shows.
-unsigned trackLength(const std::string& name) {
-    static const struct {
-        const char* name;
-        unsigned length;
-    } kLengths[] = {{"3330", 13165}, {"3340", 8535},  {"3350", 19254}, {"3375", 36000},
-                    {"3380", 47968}, {"3390", 58786}, {"9345", 48280}};
-    for (const auto& l : kLengths)
-        if (name == l.name) return l.length;
-    return 0;
-}
-
 // The best block size of a record format on a device: the largest that two blocks to a track
 // allow (the half-track size), a multiple of LRECL for fixed formats.
 unsigned bestBlock(const Device& d, const std::string& recfm, unsigned lrecl) {
@@ -106,27 +94,31 @@ unsigned bestBlock(const Device& d, const std::string& recfm, unsigned lrecl) {
 int devices(bool asJson, unsigned lrecl) {
     json list = json::array();
     if (!asJson)
-        std::printf("Device  Tracks/cyl  Track bytes  Largest block  Half-track  FB %-5u  Max "
-                    "tracks  Max MB\n",
-                    lrecl);
+        std::printf(
+            "Device  Tracks/cyl  Largest block  Half-track  Blocks/track  FB %-5u  Max tracks  "
+            "Capacity MB\n",
+            lrecl);
     for (const char* const* n = papszGetDeviceNames(); **n != '\0'; ++n) {
         Device d;
         if (!deviceInfo(*n, d)) continue;
-        const unsigned track = trackLength(d.name);
+        // The good block is a half track where it is smaller than the largest block, else the
+        // whole track; the capacity is what the data set holds in blocks of that size.
+        const unsigned perTrack = d.good < d.largest ? 2 : 1;
         const unsigned fb = bestBlock(d, "FB", lrecl);
-        const double megabytes = double(d.tracks) * track / 1e6;
+        const uint64_t capacity = uint64_t(d.tracks) * perTrack * d.good;
         list.push_back({{"name", d.name},
                         {"tracksPerCylinder", d.tracksPerCylinder},
-                        {"trackLength", track},
                         {"largestBlock", d.largest},
                         {"halfTrackBlock", d.good},
+                        {"blocksPerTrack", perTrack},
                         {"bestFixedBlock", fb},
                         {"lrecl", lrecl},
                         {"largestTracks", d.tracks},
-                        {"capacityBytes", uint64_t(d.tracks) * track}});
+                        {"capacityBytes", capacity}});
         if (!asJson)
-            std::printf("%-6s  %10u  %11u  %13u  %10u  %8u  %10u  %6.0f\n", d.name.c_str(),
-                        d.tracksPerCylinder, track, d.largest, d.good, fb, d.tracks, megabytes);
+            std::printf("%-6s  %10u  %13u  %10u  %12u  %8u  %10u  %11.0f\n", d.name.c_str(),
+                        d.tracksPerCylinder, d.largest, d.good, perTrack, fb, d.tracks,
+                        double(capacity) / 1e6);
     }
     if (asJson) std::printf("%s\n", list.dump(2).c_str());
     return 0;

@@ -14,10 +14,15 @@
 #include "record_file.h"
 #include "runtime.h"
 #include "unload_format.h"
+#include "xmit_format.h"
 
 namespace bren {
 
 namespace {
+
+using xmit::be16;
+using xmit::be24;
+using xmit::be32;
 
 constexpr unsigned kHeaderLength = 256;
 constexpr uint8_t kHeaderId[4] = {0xF3, 0xF9, 0xF0, 0x40};
@@ -39,16 +44,6 @@ constexpr unsigned kMinEntry = 34, kMaxEntry = 74;
 constexpr unsigned kTextTtr = unload::kLmTextTtr - unload::kEntryHeader;
 constexpr unsigned kNoteTtr = unload::kLmNoteTtr - unload::kEntryHeader;
 constexpr unsigned kNoteCount = unload::kLmNoteCount - unload::kEntryHeader;
-
-uint16_t be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t be24(const uint8_t* p) {
-    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-}
-uint32_t be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | be24(p + 1);
-}
 
 // An open member file that closes itself.
 struct File {

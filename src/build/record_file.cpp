@@ -21,10 +21,16 @@
 #include <cstring>
 
 #include "runtime.h"
+#include "xmit_format.h"
 
 namespace bren {
 
 namespace {
+
+using xmit::be16;
+using xmit::be32;
+using xmit::put16;
+using xmit::put32;
 
 constexpr uint32_t kMaxBlock = 262144;     // the largest block of any layout
 constexpr uint32_t kMaxShortBlock = 32760; // the largest block a 2-byte BDW describes
@@ -46,23 +52,6 @@ struct TextTables {
     uint8_t outBlank;  // the blank of the records
     bool controlsOnly; // every byte of a class other than ordinary is below X'20'
 };
-
-uint16_t be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void put32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 bool tracing(const RecordFile& f) {
     return f.io.traceLevel > 0;

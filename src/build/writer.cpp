@@ -44,6 +44,10 @@ namespace bren {
 
 namespace {
 
+using xmit::put16;
+using xmit::put24;
+using xmit::put32;
+
 constexpr int kFailure = 16;
 constexpr uint32_t kMaxSegmentData = xmit::kMaxSegmentLength - xmit::kSegmentHeader; // 253
 constexpr size_t kOutputBuffer = 1 << 20;
@@ -62,19 +66,6 @@ int seekFailuresPending = 0;
 
 uint64_t roundUp(uint64_t v, uint64_t unit) {
     return (v + unit - 1) / unit * unit;
-}
-
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void put24(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 16);
-    put16(p + 1, v);
-}
-void put32(uint8_t* p, uint32_t v) {
-    put16(p, v >> 16);
-    put16(p + 2, v);
 }
 
 // The EBCDIC of a workstation text.

@@ -86,4 +86,18 @@ inline uint32_t be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
+// The writer's side: big-endian integers of 2, 3 and 4 bytes.
+inline void put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+inline void put24(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 16);
+    put16(p + 1, v);
+}
+inline void put32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    put24(p + 1, v);
+}
+
 } // namespace xmit

@@ -127,14 +127,16 @@ TEST(Bren, Devices) {
     EXPECT_THAT(
         r.out,
         HasSubstr(
-            "3390            15        58786          32760       27998     27920       16680"));
+            "3390            15          32760       27998             2     27920       16680"));
     r = bren("devices --json --lrecl 133");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto list = nlohmann::json::parse(r.out);
     ASSERT_EQ(list.size(), 7u);
     EXPECT_EQ(list[6]["name"], "3390");
     EXPECT_EQ(list[6]["bestFixedBlock"], 27930); // 210 records of 133
-    EXPECT_EQ(list[0]["capacityBytes"], uint64_t(7657) * 13165);
+    EXPECT_EQ(list[0]["blocksPerTrack"], 1);     // the 3330's good block is a whole track
+    EXPECT_EQ(list[0]["capacityBytes"], uint64_t(7657) * 13030);
+    EXPECT_EQ(list[6]["capacityBytes"], uint64_t(16680) * 2 * 27998);
 }
 
 TEST(Bren, UnconnectedLibraryStopsTheProcess) {
