@@ -27,6 +27,8 @@ namespace {
 
 void ignore(const char*) {}
 
+char folderPath[256];
+
 const std::string& folder() {
     static const std::string dir = [] {
         // In memory when the system has a place for it: every run writes a few files.
@@ -35,6 +37,12 @@ const std::string& folder() {
                                : "/tmp/fuzz_bren_create.XXXXXX";
         if (mkdtemp(tmpl.data()) == nullptr) std::abort();
         std::filesystem::create_directory(tmpl + "/m");
+        // Removed at exit (the path is kept in plain storage, which outlives the string).
+        std::snprintf(folderPath, sizeof folderPath, "%s", tmpl.c_str());
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(folderPath, ec);
+        });
         return tmpl;
     }();
     return dir;

@@ -251,8 +251,9 @@ int create(const CreateOptions& o) {
         if (o.dirBlocks != 0 && o.dirBlocks < needed)
             return fail("--dir-blocks " + std::to_string(o.dirBlocks) +
                         " is too few: the members need " + std::to_string(needed));
+        // In the order of the directory.
+        vSortMembers(list, count);
         for (uint32_t i = 0; i < count; ++i) members.push_back(list[i]);
-        std::sort(members.begin(), members.end());
     }
     if (!o.space.empty() && !parseSpace(o.space, r))
         return fail("--space takes [+]PRIMARY[,SECONDARY][,TRK|CYL], for example +5,15,TRK");

@@ -167,7 +167,7 @@ typedef struct BuildRequest {
     uint32_t minimumDirectoryBlocks; /* blocks the members' entries need (uComputeDirBlocks) */
     uint32_t primary;
     uint32_t secondary;
-    uint32_t records;    /* out: records written (sequential) */
+    uint32_t records;    /* out: records written (partitioned: of all members) */
     uint32_t spaceFlags; /* SPACE_ADD_PRIMARY */
     uint32_t spaceUnit;  /* SPACE_TRACKS, SPACE_CYLINDERS; other values: what the data needs */
     uint32_t inputKind;  /* INPUT_TEXT, INPUT_LOAD_MODULES; other values: stored records */
