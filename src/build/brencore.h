@@ -20,7 +20,7 @@
 extern "C" {
 #endif
 
-/* ---- workstation files read as z/OS records ------------------------------------------------ */
+/* ---- workstation files read as z/OS records ---------------------------------------------- */
 
 /* Status of a RecordFile: IO_OK, IO_ERROR and IO_EOF of the traced files, and a format error
  * whose reason is kept. */
@@ -115,7 +115,7 @@ typedef struct RecordFile {
     uint32_t heldLength;
 } RecordFile;
 
-/* ---- the build request ----------------------------------------------------------------------- */
+/* ---- the build request ------------------------------------------------------------------- */
 
 /* Case modes of a member pattern (the last path component of its text). */
 enum {
@@ -183,8 +183,7 @@ typedef struct BuildRequest {
     char dsname[45];
 } BuildRequest;
 
-/* ---- exports ------------------------------------------------------------------------------------
- */
+/* ---- exports ----------------------------------------------------------------------------- */
 
 /* The runtime: connect (the family must be "Quorin Toolbench" and the version "3.0.07", else
  * the process ends with exit code 20), code pages, the member-name rule, the message queue. */

@@ -83,7 +83,7 @@ OPX_EXTERN_C OPX_API int UtilityMessageGet(int function, void** args) {
     return rt::utilityMessageGet(function, args);
 }
 
-// ---- devices ----------------------------------------------------------------------------------
+// ---- devices --------------------------------------------------------------------------------
 
 OPX_EXTERN_C OPX_API const char* const* papszGetDeviceNames(void) {
     rt::requireConnected();
@@ -109,7 +109,7 @@ OPX_EXTERN_C OPX_API unsigned uComputeDirBlocks(BuildRequest* request, unsigned*
     return bren::computeDirectoryBlocks(*request, smallestBlock);
 }
 
-// ---- building -----------------------------------------------------------------------------------
+// ---- building -------------------------------------------------------------------------------
 
 OPX_EXTERN_C OPX_API int iBrenCreate(BuildRequest* request) {
     rt::requireConnected();
@@ -119,7 +119,7 @@ OPX_EXTERN_C OPX_API int iBrenCreate(BuildRequest* request) {
     return bren::createTransmitFile(*request);
 }
 
-// ---- preparing a request ----------------------------------------------------------------------
+// ---- preparing a request --------------------------------------------------------------------
 
 OPX_EXTERN_C OPX_API void vCheckPattern(MemberPattern* pattern) {
     rt::requireConnected();

@@ -157,7 +157,7 @@ int64_t logicalPosition(const RecordFile& f) {
     return f.streamPosition - f.lookaheadLength - (f.textLength - f.textPosition);
 }
 
-// ---- attribute check ----------------------------------------------------------------------------
+// ---- attribute check ------------------------------------------------------------------------
 
 int attributeError(RecordFile& f, int reason) {
     if (tracing(f)) {
@@ -244,8 +244,7 @@ int checkAttributes(RecordFile& f) {
     return f.status;
 }
 
-// ---- tracing of records
-// ---------------------------------------------------------------------------
+// ---- tracing of records ---------------------------------------------------------------------
 
 void traceRecord(RecordFile& f, bool block, uint32_t number) {
     if (!tracingCalls(f)) return;
@@ -272,8 +271,7 @@ int endOfFile(RecordFile& f, bool block = false) {
     return f.status;
 }
 
-// ---- TSO TRANSMIT segments
-// ------------------------------------------------------------------------
+// ---- TSO TRANSMIT segments ------------------------------------------------------------------
 
 int readXmitRecord(RecordFile& f) {
     static const char* const kReasons[] = {"length below 2", "reserved flags set",
@@ -348,8 +346,7 @@ int readXmitRecord(RecordFile& f) {
     return f.status;
 }
 
-// ---- fixed and length-prefixed records
-// ------------------------------------------------------------
+// ---- fixed and length-prefixed records ------------------------------------------------------
 
 int readFixedRecord(RecordFile& f) {
     const int64_t at = logicalPosition(f);
@@ -423,7 +420,7 @@ int readPrefixedRecord(RecordFile& f, bool block = false) {
     return f.status;
 }
 
-// ---- variable records --------------------------------------------------------------------------
+// ---- variable records -----------------------------------------------------------------------
 
 // One unit of code 4 from the stream: an RDW (or SDW) and its data, into the record buffer at
 // `offset` (the descriptor kept in front when `keepDescriptor`). Returns the status; on
@@ -700,8 +697,7 @@ int readSpannedRecord(RecordFile& f) {
     return f.status;
 }
 
-// ---- text lines
-// ------------------------------------------------------------------------------------
+// ---- text lines -----------------------------------------------------------------------------
 
 // Builds the byte classes and translation of text input from the character set and mode.
 TextTables& textTables(RecordFile& f) {
@@ -1222,8 +1218,7 @@ int readTextBlock(RecordFile& f) {
     return f.status;
 }
 
-// ---- stored blocks
-// ---------------------------------------------------------------------------------
+// ---- stored blocks --------------------------------------------------------------------------
 
 int readStoredBlock(RecordFile& f) {
     switch (f.recfmCode) {

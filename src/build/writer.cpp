@@ -107,8 +107,7 @@ std::string field(const char* text, size_t capacity) {
     return std::string(text, strnlen(text, capacity));
 }
 
-// ---- the request
-// ---------------------------------------------------------------------------------
+// ---- the request ----------------------------------------------------------------------------
 
 struct Attributes {
     const DeviceEntry* device = nullptr;
@@ -274,8 +273,7 @@ void describeInput(const BuildRequest& r, const Attributes& a, RecordFile& f, co
     }
 }
 
-// ---- control records
-// -----------------------------------------------------------------------------
+// ---- control records ------------------------------------------------------------------------
 
 class ControlRecord {
   public:
@@ -339,7 +337,7 @@ class ControlRecord {
     std::vector<uint8_t> bytes_;
 };
 
-// ---- the output file ---------------------------------------------------------------------------
+// ---- the output file ------------------------------------------------------------------------
 
 class Output {
   public:
@@ -519,7 +517,7 @@ std::tm now() {
     return tm;
 }
 
-// ---- the members of a partitioned data set ------------------------------------------------------
+// ---- the members of a partitioned data set --------------------------------------------------
 
 struct Member {
     const char* name;
@@ -634,7 +632,7 @@ std::vector<uint8_t> copyR2(const DeviceEntry& d, uint32_t tracks) {
     return b;
 }
 
-// ---- the writer ------------------------------------------------------------------------------
+// ---- the writer -----------------------------------------------------------------------------
 
 class Writer {
   public:
