@@ -355,9 +355,11 @@ int main(int argc, char** argv) {
                      "a file, or a pattern of member files ('dir/&M.txt', 'dir/*.txt')")
         ->required();
     createCmd->add_option("--dsn", o.dsname, "the data set name on the mainframe")->required();
-    createCmd
-        ->add_option("--recfm", o.recfm, "record format: F, FB, V, VB, VS, VBS, U (with A or M)")
-        ->capture_default_str();
+    CLI::Option* recfmOption = createCmd
+                                   ->add_option("--recfm", o.recfm,
+                                                "record format: F, FB, V, VB, VS, VBS, U (with A "
+                                                "or M); default FB, U for load modules")
+                                   ->capture_default_str();
     createCmd->add_option("--lrecl", o.lrecl, "record length (default 80 for F, 255 for V)");
     createCmd->add_option("--blksize", o.blksize,
                           "block size (default: the device's half-track size)");
@@ -392,6 +394,8 @@ int main(int argc, char** argv) {
     devicesCmd->add_flag("--json", devicesJson, "print JSON instead of text");
     CLI11_PARSE(app, argc, argv);
 
+    // Load modules are records of undefined format.
+    if (o.kind == "load" && recfmOption->count() == 0) o.recfm = "U";
     if (!connectLibrary(trace)) return 2;
     if (*devicesCmd) return devices(devicesJson, lrecl);
     return create(o);
