@@ -62,4 +62,11 @@ inline ExtractBlock request(int type, const std::string& target, uint32_t dataSe
     return r;
 }
 
+// A line as a record of an FB 80 data set: padded with blanks.
+inline std::string line80(const std::string& s) {
+    std::string l = s;
+    l.resize(80, ' ');
+    return l;
+}
+
 } // namespace xtest

@@ -20,12 +20,6 @@ using testsupport::readFile;
 
 namespace {
 
-std::string line80(const std::string& s) {
-    std::string l = s;
-    l.resize(80, ' ');
-    return l;
-}
-
 Pds textPds() {
     Pds pds;
     for (const char* name : {"ALPHA", "BETA", "GAMMA"}) {

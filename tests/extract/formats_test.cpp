@@ -19,12 +19,6 @@ using testsupport::readFile;
 
 namespace {
 
-std::string line80(const std::string& s) {
-    std::string l = s;
-    l.resize(80, ' ');
-    return l;
-}
-
 Bytes bytesOf(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
