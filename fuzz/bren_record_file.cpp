@@ -6,15 +6,11 @@
 //   byte 1     flags (blocked, spanned, text, stripped, trim, truncate)
 //   byte 2     mode (1 stored, 2 text lines, 5 transmit segments), tab option, character set
 //   bytes 3-8  LRECL (2 bytes) and BLKSIZE (3 bytes, up to 16 MB) and a spare byte
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstring>
-#include <string>
 
 #include "brencore.h"
 #include "codexa.h"
+#include "memory_file.h"
 #include "record_file.h"
 
 namespace {
@@ -45,15 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
     if (size < 9) return 0;
-    const int fd = memfd_create("records", 0);
-    if (fd < 0) return 0;
-    if (size > 9 && write(fd, data + 9, size - 9) != static_cast<ssize_t>(size - 9)) {
-        close(fd);
-        return 0;
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const MemoryFile file("records", data + 9, size - 9);
+    if (!file.ok()) return 0;
     RecordFile f{};
-    f.io.path = path.c_str();
+    f.io.path = file.path();
     f.recfmCode = data[0] & 7;
     const bool blocks = (data[0] & 8) != 0;
     f.flags = data[1] & 0x3F;
@@ -75,6 +66,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)sum;
     }
     bren::closeRecordFile(f);
-    close(fd);
     return 0;
 }

@@ -3,7 +3,6 @@
 // input choose the request's options; the rest is the transmit file. Nothing may be written
 // outside the folder: after every request the folder must hold only plain files.
 #include <dirent.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "memory_file.h"
 #include "opxcore.h"
 
 namespace {
@@ -56,14 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t lrecl = data[4] * 7u, block = data[5] * 131u;
     data += 6;
     size -= 6;
-    const int fd = memfd_create("xmit", 0);
-    if (fd < 0) return 0;
-    if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) {
-        close(fd);
-        return 0;
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    XmitHandle* h = pXmitFileOpen(path.c_str());
+    const MemoryFile file("xmit", data, size);
+    if (!file.ok()) return 0;
+    XmitHandle* h = pXmitFileOpen(file.path());
     for (uint32_t n = 1; h->dataSets != nullptr && n <= h->fileCount && n <= 4; ++n) {
         const bool partitioned = h->dataSets[n - 1].kind == XMIT_KIND_PARTITIONED;
         const std::string target = dir + (partitioned ? "/&m.x" : "/seq");
@@ -88,6 +83,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     vXmitFileClose(h);
-    close(fd);
     return 0;
 }

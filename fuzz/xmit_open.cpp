@@ -1,14 +1,12 @@
 // Fuzz target for the transmit-file reader: open an arbitrary file, load every directory,
 // format every entry, and read every member record by record through the cursor.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "memory_file.h"
 #include "opxcore.h"
 #include "reader.h"
 
@@ -28,14 +26,9 @@ bool connected() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = connected();
     (void)ready;
-    const int fd = memfd_create("xmit", 0);
-    if (fd < 0) return 0;
-    if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) {
-        close(fd);
-        return 0;
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    XmitHandle* h = pXmitFileOpen(path.c_str());
+    const MemoryFile file("xmit", data, size);
+    if (!file.ok()) return 0;
+    XmitHandle* h = pXmitFileOpen(file.path());
     std::vector<uint8_t> assembly(32760);
     char line[100];
     for (uint32_t n = 1; h->message == nullptr && n <= h->fileCount; ++n) {
@@ -59,6 +52,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         h->message = nullptr;
     }
     vXmitFileClose(h);
-    close(fd);
     return 0;
 }
