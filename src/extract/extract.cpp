@@ -607,11 +607,15 @@ int writeSequential(ExtractBlock* r, ExtractState* st) {
             h->recordLength > static_cast<uint32_t>(ds->lrecl) &&
             h->recordLength % static_cast<uint32_t>(ds->lrecl) == 0)
             step = static_cast<uint32_t>(ds->lrecl);
+        // A record of length 0 is a record too (an empty line in text): the loop runs at
+        // least once.
         OutputFile::Status s = OutputFile::kOk;
-        for (uint32_t at = 0; at < h->recordLength && s == OutputFile::kOk; at += step) {
+        uint32_t at = 0;
+        do {
             if (at > 0) ++records;
             s = out.record(h->record + at, step);
-        }
+            at += step;
+        } while (at < h->recordLength && s == OutputFile::kOk);
         if (s == OutputFile::kTruncated) {
             out.abandon();
             return finish(r, 8, "Record would be truncated", nullptr);

@@ -298,6 +298,68 @@ TEST_F(Extract, SequentialBlocksOfFixedRecords) {
               line80("ONE") + "\n" + line80("TWO") + "\n" + line80("THREE") + "\n");
 }
 
+// Records of length 0 are records: an empty line in text (whatever the options), a record of
+// its own in a dump, and counted once each, in sequential data sets and in members alike.
+TEST_F(Extract, EmptyRecordsAreKeptEverywhere) {
+    const std::vector<std::string> lines = {"", "FIRST  ", "", "", "A   SECOND", ""};
+    std::vector<Bytes> records;
+    std::string expected;
+    for (const std::string& l : lines) {
+        records.push_back(ebcdic(l));
+        expected += l + "\n";
+    }
+    const std::string stripped = "\nFIRST\n\n\nA   SECOND\n\n";
+    const std::string tabbed = "\nFIRST\n\n\nA\tSECOND\n\n";
+    Pds pds;
+    pds.recfm = 0x50; // VB
+    pds.lrecl = 84;
+    pds.blksize = 800;
+    Member m;
+    m.name = "EMPTIES";
+    m.records = records;
+    pds.members = {m};
+    auto seq = openRecords(
+        collect([&](const Emit& e) { sequentialTransmit("SEQ.VB", 0x50, 84, 800, records, e); }));
+    auto part = open(xmitw::fileImage(collect([&](const Emit& e) { pdsTransmit(pds, e); })),
+                     "pds.xmit");
+    ASSERT_EQ(seq->message, nullptr);
+    ASSERT_EQ(part->message, nullptr);
+    struct Case {
+        int type;
+        uint8_t options;
+        uint8_t tabWidth;
+        std::string expected; // empty: a dump, checked by its record headings
+    };
+    const Case cases[] = {{EXTRACT_TYPE_TEXT, 0, 0, expected},
+                          {EXTRACT_TYPE_TEXT, EXTRACT_STRIP, 0, stripped},
+                          {EXTRACT_TYPE_TEXT, EXTRACT_STRIP, 4, tabbed},
+                          {EXTRACT_TYPE_DUMP, 0, 0, ""}};
+    int n = 0;
+    for (const Case& c : cases) {
+        for (XmitHandle* h : {seq.get(), part.get()}) {
+            const std::string target = out("empty" + std::to_string(n++));
+            if (h == part.get()) fs::create_directory(target);
+            ExtractBlock req = request(c.type, h == seq.get() ? target : target + "/&M");
+            req.options = c.options;
+            req.tabWidth = c.tabWidth;
+            RunResult r = runRequest(h, req);
+            SCOPED_TRACE(target);
+            ASSERT_EQ(r.severity, 0) << r.message;
+            EXPECT_EQ(r.total, lines.size()) << "every record is counted";
+            const std::string text = readFile(h == seq.get() ? target : target + "/EMPTIES");
+            if (c.type == EXTRACT_TYPE_TEXT) {
+                EXPECT_EQ(text, c.expected);
+                continue;
+            }
+            for (size_t i = 0; i < lines.size(); ++i) {
+                const std::string heading = "Record " + std::to_string(i + 1) + "  length " +
+                                            std::to_string(lines[i].size()) + "\n";
+                EXPECT_NE(text.find(heading), std::string::npos) << heading;
+            }
+        }
+    }
+}
+
 TEST_F(Extract, TextOptions) {
     Pds pds;
     Member m;
