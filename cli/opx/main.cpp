@@ -18,7 +18,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "extract.h"
 #include "opxcore.h"
+#include "reader.h"
 
 namespace {
 
@@ -33,7 +35,7 @@ const char* kindName(int kind) {
     case XMIT_KIND_PARTITIONED:
         return "partitioned";
     case XMIT_KIND_PDSE:
-        return "PDSE (not supported)";
+        return "partitioned (PDSE)";
     default:
         return "not supported";
     }
@@ -122,8 +124,9 @@ int info(const std::string& path, bool asJson) {
                   {"blksize", ds->blksize},    {"encrypted", ds->encrypted != 0}};
         long members = -1;
         std::string dirError;
-        if (ds->kind == XMIT_KIND_PARTITIONED && openMessage == nullptr) {
-            if (XmitDataSet* loaded = pxhXmitFileLoadDir(h, ds->fileNumber))
+        if ((ds->kind == XMIT_KIND_PARTITIONED || ds->kind == XMIT_KIND_PDSE) &&
+            openMessage == nullptr) {
+            if (XmitDataSet* loaded = opx::loadDirectory(h, ds->fileNumber, true))
                 members = loaded->entryCount;
             else
                 dirError = h->message ? h->message : "";
@@ -190,7 +193,7 @@ int list(const std::string& path, unsigned number, bool asJson) {
             return 1;
         }
     }
-    XmitDataSet* ds = pxhXmitFileLoadDir(h, number);
+    XmitDataSet* ds = opx::loadDirectory(h, number, true);
     if (ds == nullptr) {
         std::fprintf(stderr, "opx: %s: %s\n", path.c_str(),
                      h->message ? h->message : "no directory");
@@ -333,7 +336,7 @@ int extract(const ExtractOptions& o) {
         return 12;
     }
     const XmitDataSet& ds = h->dataSets[number - 1];
-    const bool partitioned = ds.kind == XMIT_KIND_PARTITIONED;
+    const bool partitioned = ds.kind == XMIT_KIND_PARTITIONED || ds.kind == XMIT_KIND_PDSE;
 
     ExtractBlock req{};
     std::vector<std::string> members(o.positional.begin() + static_cast<long>(firstMember),
@@ -435,7 +438,7 @@ int extract(const ExtractOptions& o) {
             std::printf("%-8s %s\n", what, target2.c_str());
     };
 
-    int result = eXmitFileExtract(EXTRACT_GO, h, &req);
+    int result = opx::extractStep(EXTRACT_GO, h, &req, true);
     bool replaceAll = replace == "always";
     std::string pending;
     bool pendingNew = false;
@@ -460,10 +463,10 @@ int extract(const ExtractOptions& o) {
                     function = EXTRACT_SKIP;
                 }
             }
-            if (function == EXTRACT_GO && ds.kind != XMIT_KIND_PARTITIONED) {
+            if (function == EXTRACT_GO && !partitioned) {
                 // A sequential data set is written by this call and the request ends.
                 const uint32_t before = req.filesCreated + req.filesReplaced;
-                result = eXmitFileExtract(EXTRACT_GO, h, &req);
+                result = opx::extractStep(EXTRACT_GO, h, &req, true);
                 if (req.filesCreated + req.filesReplaced > before)
                     report(pendingNew ? "created" : "replaced", "", pending,
                            static_cast<long>(req.recordsWritten), nullptr);
@@ -483,13 +486,13 @@ int extract(const ExtractOptions& o) {
             break;
         }
         if (function == EXTRACT_STOP) break;
-        result = eXmitFileExtract(function, h, &req);
+        result = opx::extractStep(function, h, &req, true);
     }
     if (progress) std::fprintf(stderr, "\r\033[K");
     const int severity = req.severity;
     const std::string message = req.message ? req.message : "";
     const std::string fileName = req.fileName ? req.fileName : "";
-    eXmitFileExtract(EXTRACT_STOP, h, &req);
+    opx::extractStep(EXTRACT_STOP, h, &req, true);
     if (o.json) {
         json doc = {{"file", o.path},
                     {"dataSet", number},

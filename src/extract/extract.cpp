@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dump.h"
+#include "extract.h"
 #include "loadmodule.h"
 #include "opxcore.h"
 #include "output.h"
@@ -332,6 +333,15 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
         st->target = st->prefix + fileName + st->suffix;
         r->fileName = st->target.c_str();
 
+        if (ds->kind == XMIT_KIND_PDSE && ds->loadLibrary) {
+            // The members of a PDSE program library are program objects, not load modules.
+            if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+            ++r->filesSkipped;
+            r->fileName = h->io.path;
+            r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
+            r->message = "Extract of Program Object is not supported";
+            return EXTRACT_RESULT_NOT_WRITTEN;
+        }
         if (ds->loadLibrary && (r->type == EXTRACT_TYPE_TEXT || r->type == EXTRACT_TYPE_DELINK ||
                                 r->type == EXTRACT_TYPE_RELINK)) {
             DirectoryEntryInfo info;
@@ -641,7 +651,7 @@ void release(ExtractBlock* r) {
     r->state = nullptr;
 }
 
-int start(XmitHandle* h, ExtractBlock* r) {
+int start(XmitHandle* h, ExtractBlock* r, bool readPdse) {
     rt::requireConnected();
     r->message = nullptr;
     r->fileName = nullptr;
@@ -661,10 +671,11 @@ int start(XmitHandle* h, ExtractBlock* r) {
             nullptr);
     XmitDataSet* ds = &h->dataSets[r->dataSet - 1];
     if (ds->encrypted) return finish(r, 12, "Data set is encrypted", nullptr);
+    const bool pdseUnload = ds->kind == XMIT_KIND_PDSE && readPdse;
     if (ds->kind != XMIT_KIND_MESSAGE && ds->kind != XMIT_KIND_SEQUENTIAL &&
-        ds->kind != XMIT_KIND_PARTITIONED)
+        ds->kind != XMIT_KIND_PARTITIONED && !pdseUnload)
         return finish(r, 12, "Data set type is not supported", nullptr);
-    const bool sequential = ds->kind != XMIT_KIND_PARTITIONED;
+    const bool sequential = ds->kind != XMIT_KIND_PARTITIONED && !pdseUnload;
     if (!sequential && ds->dataPosition == 0 && !readDirectory(h, ds))
         return finish(r, 12, h->message, h->io.path);
     if (ds->recfm == 0) return finish(r, 12, "Data set RECFM is unknown", nullptr);
@@ -764,12 +775,12 @@ int start(XmitHandle* h, ExtractBlock* r) {
 
 using namespace opx;
 
-OPX_EXTERN_C OPX_API int eXmitFileExtract(int function, XmitHandle* file, ExtractBlock* r) {
+int opx::extractStep(int function, XmitHandle* file, ExtractBlock* r, bool readPdse) {
     if (r == nullptr) return EXTRACT_RESULT_DONE;
     ExtractState* st = r->state;
     if (st == nullptr) {
         if (function != EXTRACT_GO || file == nullptr) return EXTRACT_RESULT_DONE;
-        return start(file, r);
+        return start(file, r, readPdse);
     }
     rt::requireConnected();
     if (function == EXTRACT_STOP) {
@@ -798,4 +809,8 @@ OPX_EXTERN_C OPX_API int eXmitFileExtract(int function, XmitHandle* file, Extrac
         return nextMember(r, st);
     }
     return writeMember(r, st);
+}
+
+OPX_EXTERN_C OPX_API int eXmitFileExtract(int function, XmitHandle* file, ExtractBlock* r) {
+    return extractStep(function, file, r, false);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "opxcore.h"
+#include "pdse.h"
 #include "reader.h"
 #include "runtime.h"
 #include "unload_format.h"
@@ -35,6 +36,31 @@ bool isSpanned(const XmitDataSet* ds) {
     return ds->recfmLetters[0] == 'V' && std::strchr(ds->recfmLetters, 'S');
 }
 
+// What a checked count field introduces: member data, the member's end, or a block without
+// member data. A PDSE unload marks its blocks with flags of its own.
+enum class Block { Data, MemberEnd, PassOver };
+
+Block blockKind(const XmitDataSet* ds, const uint8_t* cf) {
+    if (ds->kind == XMIT_KIND_PDSE) {
+        switch (pdse::classify(cf)) {
+        case pdse::Block::Data:
+            return Block::Data;
+        case pdse::Block::MemberEnd:
+            return Block::MemberEnd;
+        default:
+            return Block::PassOver;
+        }
+    }
+    if (be16(cf + kCfDataLength) == 0) return Block::MemberEnd;
+    return cf[kCfFlag] == kBlockNoData ? Block::PassOver : Block::Data;
+}
+
+// Whether a count field's flag byte is one that the data set's unload may carry.
+bool validFlag(const XmitDataSet* ds, const uint8_t* cf) {
+    if (ds->kind == XMIT_KIND_PDSE) return pdse::classify(cf) != pdse::Block::Invalid;
+    return cf[kCfFlag] == kBlockOrdinary || cf[kCfFlag] == kBlockNoData;
+}
+
 int memberError(XmitHandle* h, MemberCursor* c, const char* message) {
     h->message = message;
     c->state = MEMBER_ERROR;
@@ -59,7 +85,7 @@ const uint8_t* countField(XmitHandle* h, XmitDataSet* ds, MemberCursor* c) {
     }
     const uint8_t* cf = h->record + c->position;
     const uint32_t left = h->recordLength - c->position;
-    if (left < kCountField || (cf[kCfFlag] != kBlockOrdinary && cf[kCfFlag] != kBlockNoData) ||
+    if (left < kCountField || !validFlag(ds, cf) ||
         (cf[kCfFlag] == kBlockOrdinary && cf[kCfExtent] >= ds->extentCount) ||
         cf[kCfKeyLength] != 0) {
         memberError(h, c, "Invalid member data control field");
@@ -80,15 +106,12 @@ int nextBlock(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, bool checkFormat)
         const uint8_t* cf = countField(h, ds, c);
         if (cf == nullptr) return MEMBER_ERROR;
         const uint32_t dataLength = be16(cf + kCfDataLength);
-        if (dataLength == 0) {
-            c->position += kCountField;
-            c->blockEnd = c->position;
-            return MEMBER_END;
-        }
+        const Block kind = blockKind(ds, cf);
         const uint32_t start = c->position + kCountField;
         c->position = start + dataLength;
         c->blockEnd = c->position;
-        if (cf[kCfFlag] == kBlockNoData) continue;
+        if (kind == Block::MemberEnd) return MEMBER_END;
+        if (kind == Block::PassOver) continue;
         c->blockTtr = relativeTtr(ds, cf);
         c->position = start;
         if (checkFormat && formatOf(ds) == Format::Variable) {
@@ -223,20 +246,29 @@ int skipToMemberEnd(XmitHandle* h, XmitDataSet* ds, MemberCursor* c) {
 }
 
 int peekMemberStart(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr) {
-    if (c->position >= h->recordLength) {
-        if (readRecord(h) != IO_OK) {
-            c->state = MEMBER_ERROR;
-            return MEMBER_ERROR;
+    for (;;) {
+        if (c->position >= h->recordLength) {
+            if (readRecord(h) != IO_OK) {
+                c->state = MEMBER_ERROR;
+                return MEMBER_ERROR;
+            }
+            c->position = 0;
+            c->blockEnd = 0;
+            if (isControl(h)) {
+                // Leave the control record unconsumed for the cursor: the members are done.
+                c->position = h->recordLength;
+                return MEMBER_END;
+            }
         }
-        c->position = 0;
-        c->blockEnd = 0;
-        if (isControl(h)) {
-            // Leave the control record unconsumed for the cursor: the members are done.
-            c->position = h->recordLength;
-            return MEMBER_END;
-        }
+        // Blocks without member data between members (the attribute groups of a PDSE unload)
+        // are passed over here, so that the end of the last one may be the end of the data.
+        const uint8_t* cf = countField(h, ds, c);
+        if (cf == nullptr) return MEMBER_ERROR;
+        if (ds->kind != XMIT_KIND_PDSE || blockKind(ds, cf) != Block::PassOver)
+            return peekBlockTtr(h, ds, c, ttr);
+        c->position += kCountField + be16(cf + kCfDataLength);
+        c->blockEnd = c->position;
     }
-    return peekBlockTtr(h, ds, c, ttr);
 }
 
 int peekBlockTtr(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr) {
@@ -247,7 +279,7 @@ int peekBlockTtr(XmitHandle* h, XmitDataSet* ds, MemberCursor* c, uint32_t* ttr)
     for (;;) {
         const uint8_t* cf = countField(h, ds, c);
         if (cf == nullptr) return MEMBER_ERROR;
-        if (cf[kCfFlag] == kBlockNoData && be16(cf + kCfDataLength) != 0) {
+        if (blockKind(ds, cf) == Block::PassOver) {
             c->position += kCountField + be16(cf + kCfDataLength);
             c->blockEnd = c->position;
             continue;

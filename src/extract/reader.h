@@ -41,6 +41,12 @@ bool checkUnloadControlRecords(XmitHandle* h, XmitDataSet* ds);
 // Reads the directory (both passes). Returns false with the handle's message set on error.
 bool readDirectory(XmitHandle* h, XmitDataSet* ds);
 
+// Loads the directory of data set n (1-based) when it has not been read yet and returns the
+// data set, or null with the handle's message set. With `readPdse` false this is the library's
+// exported call, which refuses the unload of a PDSE; with it true the data members of a PDSE
+// unload are read as well.
+XmitDataSet* loadDirectory(XmitHandle* h, unsigned n, bool readPdse);
+
 // The entry of a loaded directory, or null beyond its end.
 const uint8_t* directoryEntry(const XmitDataSet* ds, unsigned index);
 // The length of a directory entry from its indicator byte.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "opxcore.h"
+#include "pdse.h"
 #include "reader.h"
 #include "runtime.h"
 #include "unload_format.h"
@@ -97,6 +98,7 @@ namespace {
 template <class OnEntry> bool walkDirectory(XmitHandle* h, XmitDataSet* ds, OnEntry onEntry) {
     static const char* const kInvalid = "Invalid TSO TRANSMIT file (invalid directory data record)";
     if (seek(h, ds->directoryPosition) != IO_OK) return false;
+    const bool pdseUnload = ds->kind == XMIT_KIND_PDSE;
     bool lastSeen = false;
     for (;;) {
         if (readRecord(h) != IO_OK) return false;
@@ -111,16 +113,18 @@ template <class OnEntry> bool walkDirectory(XmitHandle* h, XmitDataSet* ds, OnEn
             if (left == kEndMarkerLength) {
                 bool zeros = true;
                 for (uint32_t i = 0; i < left; ++i) zeros &= rec[at + i] == 0;
-                if (zeros) return true;
+                if (zeros || (pdseUnload && pdse::directoryEnd(rec + at, left))) return true;
             }
             if (left < kDirectoryStep) return refuse(h, kInvalid);
             const uint8_t* step = rec + at;
             at += kDirectoryStep;
             // Blocks after the last one are passed over.
             if (lastSeen) continue;
-            if (std::memcmp(step + kDirCountField, kDirectoryCountField,
-                            sizeof kDirectoryCountField) != 0)
-                return refuse(h, kInvalid);
+            const bool countField = pdseUnload
+                                        ? pdse::directoryCountField(step + kDirCountField)
+                                        : std::memcmp(step + kDirCountField, kDirectoryCountField,
+                                                      sizeof kDirectoryCountField) == 0;
+            if (!countField) return refuse(h, kInvalid);
             const uint8_t* block = step + kDirBlock;
             const unsigned used = be16(block);
             const bool lastBlock = used >= kLastBlockMinUsed && used < kMinUsed && block[2] == 0xFF;
@@ -264,8 +268,9 @@ uint32_t relativeTtr(const XmitDataSet* ds, const uint8_t* cf) {
 
 using namespace opx;
 
-OPX_EXTERN_C OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* h, unsigned n) {
-    rt::requireConnected();
+namespace opx {
+
+XmitDataSet* loadDirectory(XmitHandle* h, unsigned n, bool readPdse) {
     if (h == nullptr) return nullptr;
     if (h->io.stream == nullptr) {
         h->message = "File is not open";
@@ -282,13 +287,27 @@ OPX_EXTERN_C OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* h, unsigned n) 
         if (ds->dataPosition == 0 && !readDirectory(h, ds)) return nullptr;
         return ds;
     case XMIT_KIND_PDSE:
-        h->message = "PDSE data sets are not supported";
-        return nullptr;
+        if (readPdse && !ds->encrypted) {
+            if (ds->dataPosition == 0 && !readDirectory(h, ds)) return nullptr;
+            return ds;
+        }
+        if (!readPdse) {
+            h->message = "PDSE data sets are not supported";
+            return nullptr;
+        }
+        break;
     default:
         break;
     }
     h->message = "Directory information is not available";
     return nullptr;
+}
+
+} // namespace opx
+
+OPX_EXTERN_C OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* h, unsigned n) {
+    rt::requireConnected();
+    return loadDirectory(h, n, false);
 }
 
 namespace {

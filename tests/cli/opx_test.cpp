@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "run_command.h"
+#include "shared_dir.h"
 #include "xmit_writer.h"
 
 using namespace testsupport;
@@ -198,4 +199,22 @@ TEST(OpxExtract, ErrorsGiveTheSeverity) {
     EXPECT_NE(r.err.find("Record would be truncated"), std::string::npos);
     r = opx("extract " + quote(file) + " --type sideways");
     EXPECT_EQ(r.exitCode, 2);
+}
+
+TEST(OpxExtract, PdseUnloads) {
+    REQUIRE_SHARED(file, "corpus/xmit/pdse/ibm_Pwdcopy_jcl_old_PDSE.xmit");
+    CommandResult r = opx("info " + quote(file));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Data set 1: partitioned (PDSE)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  Members:       2\n"), std::string::npos) << r.out;
+    r = opx("list " + quote(file));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n"
+                     "ICHPSIN               1.002  2011-09-21  2011-09-21 10:41  DPFTC\n"
+                     "ICHPSOUT              1.001  2011-09-21  2011-09-21 10:42  DPFTC\n");
+    TempDir dir;
+    r = opx("extract " + quote(file) + " -o " + quote((dir / "jcl").string() + "/"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("2 created, 0 replaced, 0 skipped, 155 records"), std::string::npos)
+        << r.out;
 }

@@ -2,15 +2,17 @@
 // every readable corpus file in text, dump and record form, and load modules against IBM's own
 // listings (AMBLIST LISTLOAD). Skipped, saying so, when the shared corpus is absent.
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <cctype>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "extract.h"
 #include "extract_fixture.h"
 #include "loadmodule.h"
 #include "reader.h"
@@ -75,14 +77,17 @@ std::vector<xmitw::Bytes> splitModule(const std::string& raw) {
     return records;
 }
 
-// One CESD line of a LISTLOAD listing (column 0 the carriage control): ESDID, symbol, type byte "(name)", address, segment,
-// length or owner in decimal, then in hexadecimal. Returns false for any other line.
-bool parseCesdLine(const std::string& line, unsigned* esdid, unsigned* type, unsigned* address, unsigned* value) {
+// One CESD line of a LISTLOAD listing (column 0 the carriage control): ESDID, symbol, type byte
+// "(name)", address, segment, length or owner in decimal, then in hexadecimal. Returns false for
+// any other line.
+bool parseCesdLine(const std::string& line, unsigned* esdid, unsigned* type, unsigned* address,
+                   unsigned* value) {
     const size_t open = line.find('(');
     const size_t close = line.find(')', open == std::string::npos ? 0 : open);
     if (open == std::string::npos || open < 2 || close == std::string::npos) return false;
     const std::string typeText = line.substr(open - 2, 2);
-    if (!std::isxdigit(static_cast<unsigned char>(typeText[0])) || !std::isxdigit(static_cast<unsigned char>(typeText[1])))
+    if (!std::isxdigit(static_cast<unsigned char>(typeText[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(typeText[1])))
         return false;
     static const std::set<std::string> kKinds = {"SD", "LR", "ER", "PC", "CM", "PR", "WX", "NULL"};
     if (!kKinds.count(line.substr(open + 1, close - open - 1))) return false;
@@ -220,6 +225,45 @@ TEST_F(CorpusExtract, EveryMemberOfEveryFile) {
         }
     }
     EXPECT_GE(files, 40);
+}
+
+// The two PDSE unloads: two JCL members each. Their line counts follow from the blocks of the
+// unloads: a full block of 6080 bytes (76 lines) and one short block per member.
+TEST_F(CorpusExtract, PdseUnloads) {
+    const struct {
+        const char* file;
+        std::map<std::string, uint32_t> lines;
+        const char* firstLine;
+    } files[] = {{"corpus/xmit/pdse/ibm_Pwdcopy_jcl_old_PDSE.xmit",
+                  {{"ICHPSIN", 77}, {"ICHPSOUT", 78}},
+                  "//DPFTCI JOB 3135,'IMPORT_PASSWORDS_ETC',"},
+                 {"corpus/xmit/pdse/ibm_pwdcopy_aes_jcl_PDSE.xmit",
+                  {{"ICHPSIN", 94}, {"ICHPSOUT", 86}},
+                  "//*"}};
+    for (const auto& f : files) {
+        REQUIRE_SHARED(path, f.file);
+        SCOPED_TRACE(path);
+        auto h = openCorpus(path);
+        ASSERT_EQ(h->message, nullptr);
+        EXPECT_EQ(pxhXmitFileLoadDir(h.get(), 1), nullptr) << "the exported call refuses it";
+        XmitDataSet* ds = opx::loadDirectory(h.get(), 1, true);
+        ASSERT_NE(ds, nullptr) << h->message;
+        EXPECT_EQ(ds->entryCount, 2u);
+        const fs::path folder = dir_ / fs::path(path).stem();
+        fs::create_directories(folder);
+        ExtractBlock req = request(EXTRACT_TYPE_TEXT, (folder / "&M").string());
+        req.options = EXTRACT_STRIP;
+        for (int r = opx::extractStep(EXTRACT_GO, h.get(), &req, true); r != EXTRACT_RESULT_DONE;
+             r = opx::extractStep(EXTRACT_GO, h.get(), &req, true)) {
+        }
+        EXPECT_EQ(req.severity, 0) << (req.message ? req.message : "");
+        opx::extractStep(EXTRACT_STOP, h.get(), &req, true);
+        for (const auto& [member, count] : f.lines) {
+            const std::string text = readFile(folder / member);
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), count) << member;
+        }
+        EXPECT_EQ(lines(readFile(folder / "ICHPSIN")).at(0), f.firstLine);
+    }
 }
 
 TEST_F(CorpusExtract, LoadModulesAgreeWithIbmListings) {

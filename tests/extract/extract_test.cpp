@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "extract.h"
 #include "extract_fixture.h"
 #include "run_command.h"
 
@@ -320,8 +321,8 @@ TEST_F(Extract, EmptyRecordsAreKeptEverywhere) {
     pds.members = {m};
     auto seq = openRecords(
         collect([&](const Emit& e) { sequentialTransmit("SEQ.VB", 0x50, 84, 800, records, e); }));
-    auto part = open(xmitw::fileImage(collect([&](const Emit& e) { pdsTransmit(pds, e); })),
-                     "pds.xmit");
+    auto part =
+        open(xmitw::fileImage(collect([&](const Emit& e) { pdsTransmit(pds, e); })), "pds.xmit");
     ASSERT_EQ(seq->message, nullptr);
     ASSERT_EQ(part->message, nullptr);
     struct Case {
@@ -358,6 +359,48 @@ TEST_F(Extract, EmptyRecordsAreKeptEverywhere) {
             }
         }
     }
+}
+
+// The members of a PDSE unload come out through the extractor's internal path; the exported
+// call refuses the data set as before, and a PDSE program library refuses each member.
+TEST_F(Extract, PdseUnloadsThroughTheInternalPath) {
+    auto h = openRecords(pdseUnload(textPds()));
+    ASSERT_EQ(h->message, nullptr);
+    EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M"))).message,
+              "Data set type is not supported");
+    ExtractBlock req = request(EXTRACT_TYPE_TEXT, out("&m.txt"));
+    int result = opx::extractStep(EXTRACT_GO, h.get(), &req, true);
+    while (result != EXTRACT_RESULT_DONE)
+        result = opx::extractStep(EXTRACT_GO, h.get(), &req, true);
+    EXPECT_EQ(req.severity, 0) << (req.message ? req.message : "");
+    EXPECT_EQ(req.filesCreated, 3u);
+    opx::extractStep(EXTRACT_STOP, h.get(), &req, true);
+    EXPECT_EQ(req.recordsWritten, 6u);
+    EXPECT_EQ(readFile(out("gamma.txt")), line80("GAMMA ONE") + "\n" + line80("GAMMA TWO") + "\n");
+
+    Pds library = textPds();
+    library.r1Flags = 0x48; // PDSE unload of a program library
+    library.recfm = 0xC0;
+    library.lrecl = 0;
+    library.blksize = 4096;
+    for (Member& m : library.members) {
+        m.stats.reset();
+        m.userData = Bytes(22, 0);
+        m.userData[8] = 0x02;  // executable
+        m.userData[18] = 0x04; // program object
+    }
+    auto lib = openRecords(pdseUnload(library));
+    ASSERT_EQ(lib->message, nullptr);
+    ExtractBlock dump = request(EXTRACT_TYPE_DUMP, out("&M.dump"));
+    std::vector<std::string> refusals;
+    result = opx::extractStep(EXTRACT_GO, lib.get(), &dump, true);
+    for (; result != EXTRACT_RESULT_DONE;
+         result = opx::extractStep(EXTRACT_GO, lib.get(), &dump, true))
+        if (result == EXTRACT_RESULT_NOT_WRITTEN) refusals.push_back(dump.message);
+    opx::extractStep(EXTRACT_STOP, lib.get(), &dump, true);
+    EXPECT_EQ(refusals, std::vector<std::string>(3, "Extract of Program Object is not supported"));
+    EXPECT_EQ(dump.filesSkipped, 3u);
+    EXPECT_FALSE(fs::exists(out("ALPHA.dump")));
 }
 
 TEST_F(Extract, TextOptions) {
@@ -481,11 +524,12 @@ TEST_F(Extract, HugeLreclSizesNoAllocation) {
     m.records = {ebcdic("SHORT RECORD")};
     pds.members = {m};
     auto recs = collect([&](const Emit& e) { pdsTransmit(pds, e); });
-    recs[1].data = controlRecord("INMR02",
-                                 {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2),
-                                  numberUnit(0x0042, 0x50000000, 4), numberUnit(0x0030, 400, 4),
-                                  TextUnit{0x0049, {{0x58, 0x02}}}, qualifierUnit(0x0002, "HUGE.LRECL")},
-                                 1);
+    recs[1].data =
+        controlRecord("INMR02",
+                      {textUnit(0x1028, "IEBCOPY"), numberUnit(0x003C, 0x0200, 2),
+                       numberUnit(0x0042, 0x50000000, 4), numberUnit(0x0030, 400, 4),
+                       TextUnit{0x0049, {{0x58, 0x02}}}, qualifierUnit(0x0002, "HUGE.LRECL")},
+                      1);
     auto h = openRecords(recs);
     ASSERT_EQ(h->message, nullptr) << message(h);
     rusage before{};
@@ -497,5 +541,6 @@ TEST_F(Extract, HugeLreclSizesNoAllocation) {
     getrusage(RUSAGE_SELF, &after);
     EXPECT_EQ(r.severity, 0) << r.message;
     EXPECT_NE(readFile(out("SPAN")).find("Record 1  length 12\n"), std::string::npos);
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB of peak memory for one short record";
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024)
+        << "KiB of peak memory for one short record";
 }

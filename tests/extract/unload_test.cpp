@@ -1,6 +1,7 @@
 // The IEBCOPY unload: its control records, the directory and its display lines, load-module
 // attributes, packed dates, relative TTRs and member data through the cursor.
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -274,6 +275,69 @@ TEST_F(Unload, PdseAndUnsupportedUnloads) {
     auto h = openPds(pdse);
     EXPECT_EQ(pxhXmitFileLoadDir(h.get(), 1), nullptr);
     EXPECT_STREQ(h->message, "PDSE data sets are not supported");
+}
+
+// A PDSE unload: the exported call refuses it, the internal path reads its directory and its
+// members; every malformed piece of it gets its message.
+TEST_F(Unload, PdseUnloads) {
+    const Pds pds = samplePds(3, 30);
+    auto h = openRecords(pdseUnload(pds));
+    ASSERT_EQ(h->message, nullptr) << message(h);
+    ASSERT_EQ(h->dataSets[0].kind, XMIT_KIND_PDSE);
+    EXPECT_EQ(pxhXmitFileLoadDir(h.get(), 1), nullptr);
+    EXPECT_STREQ(h->message, "PDSE data sets are not supported");
+    XmitDataSet* ds = opx::loadDirectory(h.get(), 1, true);
+    ASSERT_NE(ds, nullptr) << message(h);
+    EXPECT_EQ(ds->entryCount, 3u);
+    EXPECT_EQ(line(ds, 1), "MEM2                  2.000  2021-01-01  2021-02-01 14:05  IBMUSER");
+    std::string error;
+    auto members = readAll(h.get(), ds, &error);
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(members.size(), 3u);
+    EXPECT_EQ(members[2].size(), 30u);
+    EXPECT_EQ(members[2][29].substr(0, 19), "MEMBER 3 LINE 30   ");
+
+    // The first member data record follows the marker, which follows the one directory record.
+    constexpr size_t kMarker = kDirectory + 1, kData = kDirectory + 2;
+    auto run = [&](std::function<void(std::vector<LogicalRecord>&)> edit) {
+        auto recs = pdseUnload(pds);
+        edit(recs);
+        auto h2 = openRecords(recs);
+        if (h2->message) return std::string("open: ") + h2->message;
+        XmitDataSet* d = opx::loadDirectory(h2.get(), 1, true);
+        if (d == nullptr) return std::string("dir: ") + message(h2);
+        std::string e;
+        readAll(h2.get(), d, &e);
+        return e;
+    };
+    const struct {
+        const char* what;
+        std::function<void(std::vector<LogicalRecord>&)> edit;
+        const char* message;
+    } cases[] = {
+        {"as made", [](auto&) {}, ""},
+        {"no marker after the directory",
+         [&](auto& r) { r.erase(r.begin() + static_cast<long>(kMarker)); },
+         "dir: Invalid TSO TRANSMIT file (invalid directory data record)"},
+        {"a marker with more in it", [&](auto& r) { r[kMarker].data[5] = 1; },
+         "dir: Invalid TSO TRANSMIT file (invalid directory data record)"},
+        {"a directory count field of another flag", [&](auto& r) { r[kDirectory].data[0] = 0x04; },
+         "dir: Invalid TSO TRANSMIT file (invalid directory data record)"},
+        {"an unknown block flag", [&](auto& r) { r[kData].data[0] = 0x10; },
+         "Invalid member data control field"},
+        {"a last-group flag on data", [&](auto& r) { r[kData].data[0] = 0x40; },
+         "Invalid member data control field"},
+        {"an end of group with data", [&](auto& r) { r[kData].data[0] = 0x80; },
+         "Invalid member data control field"},
+        {"member data cut short", [&](auto& r) { r[kData].data.resize(12 + 800); },
+         "TSO TRANSMIT control record encountered before member end-of-file"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run(c.edit), c.message) << c.what;
+
+    // The same marks in an ordinary unload are errors there.
+    Pds ordinary = samplePds(1, 1);
+    EXPECT_EQ(directoryMessage(ordinary, [](auto& r) { r[kDirectory].data[0] = 0x08; }),
+              "Invalid TSO TRANSMIT file (invalid directory data record)");
 }
 
 TEST_F(Unload, LoadDirMessages) {
