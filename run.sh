@@ -80,7 +80,13 @@ fuzz_all() {
       done <"$ROOT/fuzz/${name#fuzz_}.seeds"
     fi
     log "fuzzing $name for ${seconds}s"
-    if ! "$t" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 -artifact_prefix="$dir/" \
+    # The length limit is that of the longest seed (at least 64 KiB), so that no seed is cut: a
+    # transmit file cut to a length that is not a multiple of 80 is refused at once.
+    local longest=65536 size
+    while IFS= read -r size; do
+      [ "$size" -gt "$longest" ] && longest=$size
+    done < <(find "$corpus" "${seeds[@]}" -type f -printf '%s\n')
+    if ! "$t" -max_total_time="$seconds" -max_len="$longest" -print_final_stats=1 -artifact_prefix="$dir/" \
          "$corpus" "${seeds[@]}" \
          >"$dir/$name.log" 2>&1; then
       tail -n 40 "$dir/$name.log" >&2

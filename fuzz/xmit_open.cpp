@@ -1,5 +1,6 @@
-// Fuzz target for the transmit-file reader: open an arbitrary file, load every directory,
-// format every entry, and read every member record by record through the cursor.
+// Fuzz target for the transmit-file reader: open an arbitrary file, load every directory (the
+// data members of PDSE unloads included), format every entry, and read every member record by
+// record through the cursor.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> assembly(32760);
     char line[100];
     for (uint32_t n = 1; h->message == nullptr && n <= h->fileCount; ++n) {
-        XmitDataSet* ds = pxhXmitFileLoadDir(h, n);
+        XmitDataSet* ds = opx::loadDirectory(h, n, true);
         if (ds == nullptr) {
             h->message = nullptr;
             continue;
