@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "platform/files.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,11 +23,9 @@ bool OutputFile::open() {
         file_ = stdout;
         return true;
     }
-    temp_ = path_ + ".XXXXXX";
-    int fd = ::mkstemp(temp_.data());
+    const int fd = platform::createBeside(path_, ".", temp_);
     if (fd < 0) {
         error_ = "cannot create a file next to " + path_ + ": " + std::strerror(errno);
-        temp_.clear();
         return false;
     }
     file_ = ::fdopen(fd, "wb");

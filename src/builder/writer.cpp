@@ -34,6 +34,7 @@
 #include "device.h"
 #include "loadmod_input.h"
 #include "members.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "record_file.h"
 #include "runtime.h"
@@ -348,20 +349,9 @@ class Output {
     const char* create() {
         // A name of its own, created here (never one that exists), and opened as it was made:
         // reopening it with truncation would make some file systems flush it when it closes.
-        int fd = -1;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".bren%06x",
-                          static_cast<unsigned>((::getpid() * 7919u + attempt * 104729u +
-                                                 static_cast<unsigned>(std::time(nullptr))) &
-                                                0xFFFFFF));
-            temp_ = std::string(target_) + suffix;
-            fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST)
-                return rt::message("Error creating file \"%s\": %s", target_, std::strerror(errno));
-        }
+        const int fd = platform::createBeside(target_, ".bren", temp_);
         if (fd < 0)
-            return rt::message("Error creating file \"%s\": %s", target_, std::strerror(EEXIST));
+            return rt::message("Error creating file \"%s\": %s", target_, std::strerror(errno));
         reserved_ = true;
         io_ = IoFileCore{};
         io_.path = temp_.c_str();

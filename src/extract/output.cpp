@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "opxcore.h"
+#include "platform/files.h"
 #include "runtime.h"
 
 namespace opx {
@@ -50,11 +51,9 @@ bool OutputFile::open(const std::string& target, const OutputSettings& settings)
     s_ = settings;
     target_ = target;
     // A fresh temporary name beside the target: same folder, so that the rename is atomic.
-    temp_ = target + ".opx-XXXXXX";
-    const int fd = ::mkstemp(temp_.data());
+    const int fd = platform::createBeside(target, ".opx-", temp_);
     if (fd < 0) {
         error_ = std::strerror(errno);
-        temp_.clear();
         return false;
     }
     ::close(fd);

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "runtime.h"
 #include "update.h"
@@ -59,21 +60,10 @@ bool appendingTo(const UpdateRun& run, const std::string& path) {
 // Creates an empty temporary file beside `target`, with the target's permissions when it
 // exists. Returns its path, or "" with errno set.
 std::string createTemporaryBeside(const std::string& target) {
-    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-        std::string name =
-            format("%s.ufx%ld.%u.tmp", target.c_str(), static_cast<long>(::getpid()), attempt);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return {};
-        }
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-        ::close(fd);
-        return name;
-    }
-    errno = EEXIST;
-    return {};
+    std::string name;
+    const int fd = platform::createBeside(target, ".ufx", name);
+    if (fd >= 0) ::close(fd);
+    return name;
 }
 
 // Where a replacement of a sequential data set goes: "" to write the file directly (a device,

@@ -218,3 +218,48 @@ TEST(OpxExtract, PdseUnloads) {
     EXPECT_NE(r.out.find("2 created, 0 replaced, 0 skipped, 155 records"), std::string::npos)
         << r.out;
 }
+
+namespace {
+
+unsigned modeOf(const std::filesystem::path& p) {
+    return static_cast<unsigned>(std::filesystem::status(p).permissions()) & 0777u;
+}
+
+} // namespace
+
+// Written files get the mode a new file gets from the umask; a replaced file keeps its own.
+TEST(OutputModes, NewFilesFollowTheUmaskReplacedFilesKeepTheirs) {
+    TempDir dir;
+    const std::string file = makeFile(dir);
+    const std::string cpconvPath = CPCONV_PATH;
+    const std::string seq = (dir / "seq.txt").string(), conv = (dir / "conv.txt").string();
+    writeFile(seq, "text\n");
+    for (const char* umask : {"022", "027"}) {
+        const std::filesystem::path out = dir / (std::string("out") + umask);
+        CommandResult r =
+            runCommand("umask " + std::string(umask) + "; " + quote(kOpx) + " extract " +
+                       quote(file) + " -o " + quote(out.string() + "/"));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const unsigned expected = 0666u & ~std::stoul(umask, nullptr, 8);
+        EXPECT_EQ(modeOf(out / "ALPHA"), expected) << umask;
+        r = runCommand("umask " + std::string(umask) + "; " + quote(cpconvPath) +
+                       " -f 819 -t 1047 -o " + quote(conv) + " " + quote(seq));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(modeOf(conv), expected) << umask;
+        std::filesystem::remove(conv);
+    }
+    // Replaced: the old mode stays, whatever the umask.
+    const std::filesystem::path alpha = dir / "out022" / "ALPHA";
+    std::filesystem::permissions(alpha, static_cast<std::filesystem::perms>(0640));
+    CommandResult r = runCommand("umask 077; " + quote(kOpx) + " extract " + quote(file) +
+                                 " --replace always -o " + quote((dir / "out022").string() + "/"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("replaced"), std::string::npos);
+    EXPECT_EQ(modeOf(alpha), 0640u);
+    writeFile(conv, "old");
+    std::filesystem::permissions(conv, static_cast<std::filesystem::perms>(0604));
+    r = runCommand("umask 077; " + quote(cpconvPath) + " -f 819 -t 1047 -o " + quote(conv) + " " +
+                   quote(seq));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(modeOf(conv), 0604u);
+}
