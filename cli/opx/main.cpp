@@ -351,7 +351,21 @@ int extract(const ExtractOptions& o) {
     // folder means every file goes into it.
     std::string target = o.output;
     if (target.empty()) target = ".";
-    if (isDirectory(target) || target.back() == '/') {
+    // For members, a target without "&M" or "&m" in its last part is a folder, made when it
+    // does not exist yet; for a sequential data set it is the file.
+    const size_t lastSlash = target.find_last_of('/');
+    const std::string lastPart =
+        lastSlash == std::string::npos ? target : target.substr(lastSlash + 1);
+    const bool pattern =
+        lastPart.find("&M") != std::string::npos || lastPart.find("&m") != std::string::npos;
+    if (partitioned && !pattern && !isDirectory(target) && std::filesystem::exists(target)) {
+        std::fprintf(stderr,
+                     "opx: %s is a file: for the members of a partitioned data set, -o names a "
+                     "folder or a pattern with &M or &m (such as out/&m.txt)\n",
+                     target.c_str());
+        return 12;
+    }
+    if (isDirectory(target) || target.back() == '/' || (partitioned && !pattern)) {
         if (target.back() != '/') target += '/';
         if (partitioned) {
             target += "&M";
@@ -552,8 +566,9 @@ int main(int argc, char** argv) {
         "members to extract (default: all)");
     extractCmd->add_option(
         "-o,--output", x.output,
-        "a file for a sequential data set; for members a pattern with &M (upper-case names) or &m "
-        "(lower-case), e.g. src/&m.txt; a folder means FOLDER/&M (default: the current folder)");
+        "a file for a sequential data set; for members a folder (made when missing) or a pattern "
+        "with &M (upper-case names) or &m (lower-case) in its last part, e.g. src/&m.txt "
+        "(default: the current folder)");
     extractCmd->add_option("-t,--type", x.type, "text, dump, prefix, ibm or convert")
         ->capture_default_str();
     extractCmd

@@ -183,6 +183,26 @@ TEST(OpxExtract, MembersIntoAFolder) {
     EXPECT_EQ(readFile(dir / "out" / "ALPHA.dump").rfind("Dump of DEMO.SOURCE(ALPHA)\n", 0), 0u);
 }
 
+// -o without "&M" names a folder for members (made when missing) and a file for a sequential
+// data set; a file where members need a folder is refused with a message that says what to do.
+TEST(OpxExtract, OutputFolderIsMadeForMembers) {
+    TempDir dir;
+    const std::string file = makeFile(dir);
+    const std::string folder = (dir / "new" / "out").string();
+    CommandResult r = opx("extract " + quote(file) + " -o " + quote(folder));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "new" / "out" / "ALPHA"), std::string(80, 'A') + "\n");
+    const std::string seq = (dir / "seq" / "message").string();
+    r = opx("extract " + quote(file) + " 1 -o " + quote(seq));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(seq)) << "a sequential data set goes to a file";
+    r = opx("extract " + quote(file) + " -o " + quote(seq));
+    EXPECT_EQ(r.exitCode, 12);
+    EXPECT_EQ(r.err, "opx: " + seq +
+                         " is a file: for the members of a partitioned data set, -o names a "
+                         "folder or a pattern with &M or &m (such as out/&m.txt)\n");
+}
+
 TEST(OpxExtract, ErrorsGiveTheSeverity) {
     TempDir dir;
     const std::string file = makeFile(dir);
