@@ -74,3 +74,18 @@ TEST(TwoCores, KeepTheirOwnState) {
     dlclose(test);
     dlclose(opx);
 }
+
+// An export called before the library is connected stops the process with exit code 20. The
+// child runs this test alone, so the core it loads is fresh.
+TEST(UnconnectedCoreDeathTest, AnExportBeforeConnectStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            void* opx = dlopen(OPXCORE_PATH, RTLD_NOW | RTLD_LOCAL);
+            if (opx == nullptr) std::exit(1);
+            using Open = void* (*)(const char*);
+            reinterpret_cast<Open>(dlsym(opx, "pXmitFileOpen"))("/dev/null");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(20), "DLL is not connected");
+}
