@@ -2,11 +2,15 @@
 // offsets it names, and the description of each data set.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "extract_fixture.h"
 #include "reader.h"
 #include "xmit_fixture.h"
 #include "xmit_format.h"
@@ -252,6 +256,74 @@ TEST_F(Reader, EndOfFile) {
     we.segment(static_cast<uint8_t>(length), 0xA0, Bytes(length - 2, 0xC1));
     ASSERT_EQ(exact.size(), 160u);
     EXPECT_EQ(message(open(exact)), "Unexpected end of file");
+}
+
+namespace {
+
+// A stream that gives the bytes of a string up to `failAt`, then fails every read with EIO.
+struct FailingSource {
+    std::string data;
+    size_t at = 0, failAt = 0;
+};
+
+std::FILE* failingStream(FailingSource* source) {
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
+        auto* s = static_cast<FailingSource*>(cookie);
+        if (s->at >= s->failAt) {
+            errno = EIO;
+            return -1;
+        }
+        const size_t n = std::min(size, s->failAt - s->at);
+        std::memcpy(buffer, s->data.data() + s->at, n);
+        s->at += n;
+        return static_cast<ssize_t>(n);
+    };
+    io.seek = [](void* cookie, off64_t* offset, int whence) -> int {
+        auto* s = static_cast<FailingSource*>(cookie);
+        const off64_t base = whence == SEEK_SET   ? 0
+                             : whence == SEEK_CUR ? static_cast<off64_t>(s->at)
+                                                  : static_cast<off64_t>(s->data.size());
+        s->at = static_cast<size_t>(base + *offset);
+        *offset = static_cast<off64_t>(s->at);
+        return 0;
+    };
+    return fopencookie(source, "rb", io);
+}
+
+} // namespace
+
+// A read that fails is reported with the system's reason, not as the end of the file.
+TEST_F(Reader, ReadErrorsAreNotEndOfFile) {
+    std::vector<std::string> lines(200, std::string(80, 'X'));
+    const Bytes image = fileImage(sequential(lines));
+    for (unsigned trace : {0u, 3u}) {
+        auto h = open(image);
+        ASSERT_EQ(h->message, nullptr);
+        FailingSource source{std::string(image.begin(), image.end()), 0, image.size() / 2};
+        std::fclose(h->io.stream);
+        h->io.stream = failingStream(&source);
+        h->io.traceLevel = static_cast<int>(trace);
+        ASSERT_EQ(opx::seek(h.get(), h->dataSets[0].dataPosition), IO_OK);
+        int status = IO_OK;
+        while ((status = opx::readRecord(h.get())) == IO_OK && !opx::isControl(h.get())) {
+        }
+        EXPECT_EQ(status, IO_ERROR) << trace;
+        EXPECT_STREQ(h->message, "READ error: Input/output error") << trace;
+    }
+    // The same failure in the middle of member data ends an extraction with the reason.
+    const Bytes pds = fileImage(collect([](const Emit& e) { pdsTransmit(samplePds(4, 200), e); }));
+    for (size_t cut : {pds.size() / 2, pds.size() - 100}) {
+        auto h = open(pds, "pds.xmit");
+        ASSERT_EQ(h->message, nullptr);
+        FailingSource source{std::string(pds.begin(), pds.end()), 0, cut};
+        std::fclose(h->io.stream);
+        h->io.stream = failingStream(&source);
+        testsupport::TempDir out;
+        RunResult r = runRequest(h.get(), request(EXTRACT_TYPE_TEXT, (out / "&M").string()));
+        EXPECT_EQ(r.severity, 16) << cut;
+        EXPECT_EQ(r.message, "READ error: Input/output error") << cut;
+    }
 }
 
 TEST_F(Reader, LastSegmentEndsAtEndOfFile) {
