@@ -89,14 +89,6 @@ std::string trimRight(const char* s) {
     return t;
 }
 
-std::string column(const std::string& line, size_t from, size_t to) {
-    if (line.size() <= from) return std::string();
-    std::string part = line.substr(from, to - from + 1);
-    while (!part.empty() && part.back() == ' ') part.pop_back();
-    size_t start = part.find_first_not_of(' ');
-    return start == std::string::npos ? std::string() : part.substr(start);
-}
-
 int info(const std::string& path, bool asJson) {
     Handle file;
     file.h = pXmitFileOpen(path.c_str());
@@ -214,36 +206,45 @@ int list(const std::string& path, unsigned number, bool asJson) {
             std::printf("%s\n", text.c_str());
             continue;
         }
-        // The display line has fixed columns; the typed fields are read from them.
-        json m = {{"name", column(text, 0, 7)}};
-        const std::string alias = column(text, 10, 17);
-        m["aliasOf"] = alias.empty() ? json(nullptr) : json(alias);
+        // The typed fields come from the decoded entry, not from the display line's columns.
+        const opx::DecodedEntry d = opx::decodeEntry(ds, i);
+        json m = {{"name", trimRight(d.name)}};
+        m["aliasOf"] = !d.alias          ? json(nullptr)
+                       : d.aliasResolved ? json(trimRight(d.aliasOf))
+                                         : json("????????");
         if (load) {
-            if (text.size() > 18) {
-                m["size"] = std::stoul(column(text, 20, 25), nullptr, 16);
-                m["entryPoint"] = std::stoul(column(text, 28, 33), nullptr, 16);
-                m["amode"] = column(text, 37, 39);
-                m["rmode"] = column(text, 44, 46);
-                const std::string ac = column(text, 49, 51);
-                m["authorizationCode"] = ac.empty() ? json(nullptr) : json(std::stoul(ac));
-                json attrs = json::array();
-                for (size_t col = 54; col + 1 < text.size() + 1 && col <= 75; col += 3) {
-                    std::string a = column(text, col, col + 1);
-                    if (!a.empty()) attrs.push_back(a);
-                }
-                m["attributes"] = attrs;
-            } else {
+            const DirectoryEntryInfo& info = d.module;
+            if (info.flags & DE_PROGRAM_OBJECT) {
                 m["programObject"] = true;
+            } else {
+                m["size"] = info.moduleSize;
+                m["entryPoint"] = info.entryPoint;
+                m["amode"] = opx::amodeName(info.flags);
+                m["rmode"] = (info.flags & DE_RMODE_ANY) ? "ANY" : "24";
+                m["authorizationCode"] =
+                    (info.flags & DE_APF) ? json(info.flags & 0xFF) : json(nullptr);
+                json attrs = json::array();
+                for (const opx::ModuleAttribute& a : opx::kModuleAttributes)
+                    if (info.flags & a.flag) attrs.push_back(a.text);
+                if (info.flags & DE_NOT_EDITABLE)
+                    attrs.push_back("NE");
+                else if (info.flags & DE_NOT_EXECUTABLE)
+                    attrs.push_back("NX");
+                m["attributes"] = attrs;
             }
-        } else if (text.size() > 18) {
-            m["version"] = std::stoul(column(text, 20, 22));
-            m["modification"] = std::stoul(column(text, 24, 26));
-            const std::string created = column(text, 29, 38), changed = column(text, 41, 50);
+        } else if (d.statistics) {
+            m["version"] = d.version;
+            m["modification"] = d.modification;
+            const std::string created = trimRight(d.created), changed = trimRight(d.changed);
             m["created"] = created.empty() ? json(nullptr) : json(created);
             m["changed"] = changed.empty() ? json(nullptr) : json(changed);
-            m["changedTime"] = column(text, 52, 56);
-            const std::string user = column(text, 59, 66);
-            m["user"] = user.empty() ? json(nullptr) : json(user);
+            char time[8];
+            std::snprintf(time, sizeof time, "%.2X:%.2X", d.hour, d.minute);
+            m["changedTime"] = time;
+            m["lines"] = {{"current", d.currentLines},
+                          {"initial", d.initialLines},
+                          {"modified", d.modifiedLines}};
+            m["user"] = d.user[0] != '\0' ? json(trimRight(d.user)) : json(nullptr);
         }
         members.push_back(m);
     }

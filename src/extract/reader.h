@@ -54,6 +54,45 @@ inline unsigned entryLength(const uint8_t* entry) {
     return 12u + 2u * (entry[11] & 0x1Fu);
 }
 
+// One directory entry, decoded: what its display line shows, as values.
+struct DecodedEntry {
+    const uint8_t* entry = nullptr; // the entry as stored; null beyond the directory
+    unsigned length = 0;
+    char name[9] = {};  // translated, as stored (blank padded)
+    bool alias = false; // an alias entry
+    bool aliasResolved = false;
+    char aliasOf[9] = {}; // the member of the same TTR, when found
+    // A partitioned data set: ISPF statistics, when the entry has them and both dates are valid.
+    bool statistics = false;
+    unsigned version = 0, modification = 0;
+    char created[11] = {}, changed[11] = {}; // "yyyy-mm-dd", or ten blanks for a zero date
+    uint8_t hour = 0, minute = 0;            // packed: shown as two hexadecimal digits
+    unsigned currentLines = 0, initialLines = 0, modifiedLines = 0;
+    char user[9] = {}; // translated; empty when not set
+    // A load library: the module's attributes.
+    bool loadModule = false;
+    DirectoryEntryInfo module{};
+};
+
+// Decodes entry `index` of a loaded directory.
+DecodedEntry decodeEntry(const XmitDataSet* ds, unsigned index);
+
+// The AMODE of a load module's flags as shown: "24", "64", "31" or "ANY".
+inline const char* amodeName(uint32_t flags) {
+    static const char* const kAmode[4] = {"24", "64", "31", "ANY"};
+    return kAmode[(flags & DE_AMODE_MASK) >> 10];
+}
+
+// The attributes of a load module shown by two letters, with their columns in the display line.
+struct ModuleAttribute {
+    uint32_t flag;
+    unsigned column;
+    const char* text;
+};
+inline constexpr ModuleAttribute kModuleAttributes[] = {
+    {DE_REFR, 54, "RF"}, {DE_RENT, 57, "RN"}, {DE_REUS, 60, "RU"}, {DE_TEST, 63, "TS"},
+    {DE_ONLY, 66, "OL"}, {DE_OVLY, 69, "OV"}, {DE_SCTR, 72, "SC"}};
+
 // Decodes the load-module attributes of a directory entry of the given length. Fields that lie
 // beyond the entry count as absent.
 void decodeLoadModuleEntry(const uint8_t* entry, unsigned length, DirectoryEntryInfo* info);

@@ -310,6 +310,61 @@ OPX_EXTERN_C OPX_API XmitDataSet* pxhXmitFileLoadDir(XmitHandle* h, unsigned n) 
     return loadDirectory(h, n, false);
 }
 
+namespace opx {
+
+namespace {
+
+void translatedName(const uint8_t* ebcdic, char* out) {
+    const uint8_t* e2a = rt::ebcdicToAscii();
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(e2a[ebcdic[i]]);
+    out[8] = '\0';
+}
+
+} // namespace
+
+DecodedEntry decodeEntry(const XmitDataSet* ds, unsigned index) {
+    DecodedEntry d;
+    const uint8_t* e = directoryEntry(ds, index);
+    if (e == nullptr) return d;
+    d.entry = e;
+    d.length = entryLength(e);
+    translatedName(e + kEntryName, d.name);
+    d.alias = (e[kEntryIndicator] & kAlias) != 0;
+    if (d.alias) {
+        // The member an alias stands for: the first real entry of the same TTR.
+        for (unsigned i = 0; i < ds->entryCount && !d.aliasResolved; ++i) {
+            const uint8_t* other = directoryEntry(ds, i);
+            if (!(other[kEntryIndicator] & kAlias) &&
+                std::memcmp(other + kEntryTtr, e + kEntryTtr, 3) == 0) {
+                translatedName(other + kEntryName, d.aliasOf);
+                d.aliasResolved = true;
+            }
+        }
+    }
+    if (ds->loadLibrary) {
+        d.loadModule = true;
+        decodeLoadModuleEntry(e, d.length, &d.module);
+        return d;
+    }
+    // ISPF statistics: 14 or 15 halfwords of user data with two valid dates.
+    const unsigned halfwords = e[kEntryIndicator] & kHalfwordMask;
+    if (halfwords != 14 && halfwords != 15) return d;
+    if (packedDate(e + kIspfCreated, d.created) > 0 || packedDate(e + kIspfChanged, d.changed) > 0)
+        return d;
+    d.statistics = true;
+    d.version = e[kIspfVersion];
+    d.modification = e[kIspfModification];
+    d.hour = e[kIspfHour];
+    d.minute = e[kIspfMinute];
+    d.currentLines = be16(e + kIspfLines);
+    d.initialLines = be16(e + kIspfLines + 2);
+    d.modifiedLines = be16(e + kIspfLines + 4);
+    if (e[kIspfUser] >= 0x41) translatedName(e + kIspfUser, d.user);
+    return d;
+}
+
+} // namespace opx
+
 namespace {
 
 // Writes `text` at a column of the line, within its 80 columns.
@@ -317,52 +372,28 @@ void put(char* line, unsigned column, const char* text) {
     for (; *text && column < 80; ++column, ++text) line[column] = *text;
 }
 
-void translatedName(const uint8_t* ebcdic, char* out) {
-    const uint8_t* e2a = rt::ebcdicToAscii();
-    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(e2a[ebcdic[i]]);
-}
-
 // The display line of one entry, into a line of 80 columns (zero-filled).
-void formatEntry(const XmitDataSet* ds, const uint8_t* e, char* line) {
+void formatEntry(const XmitDataSet* ds, unsigned index, char* line) {
+    const DecodedEntry d = decodeEntry(ds, index);
     std::memset(line, 0, 80);
-    translatedName(e + kEntryName, line);
+    std::memcpy(line, d.name, 8);
     std::memset(line + 8, ' ', 10);
-    const unsigned length = entryLength(e);
-    if (e[kEntryIndicator] & kAlias) {
-        const uint8_t* real = nullptr;
-        for (unsigned i = 0; i < ds->entryCount && real == nullptr; ++i) {
-            const uint8_t* other = directoryEntry(ds, i);
-            if (!(other[kEntryIndicator] & kAlias) &&
-                std::memcmp(other + kEntryTtr, e + kEntryTtr, 3) == 0)
-                real = other;
-        }
-        if (real != nullptr)
-            translatedName(real + kEntryName, line + 10);
-        else
-            std::memcpy(line + 10, "????????", 8);
-    }
-    if (!ds->loadLibrary) {
-        const unsigned halfwords = e[kEntryIndicator] & kHalfwordMask;
-        if (halfwords != 14 && halfwords != 15) return;
-        char created[11], changed[11];
-        if (packedDate(e + kIspfCreated, created) > 0 || packedDate(e + kIspfChanged, changed) > 0)
-            return;
+    if (d.alias) std::memcpy(line + 10, d.aliasResolved ? d.aliasOf : "????????", 8);
+    if (!d.loadModule) {
+        if (!d.statistics) return;
         char stats[64];
-        std::snprintf(stats, sizeof stats, "  %3u.%03u  %s  %s %.2X:%.2X  ", e[kIspfVersion],
-                      e[kIspfModification], created, changed, e[kIspfHour], e[kIspfMinute]);
+        std::snprintf(stats, sizeof stats, "  %3u.%03u  %s  %s %.2X:%.2X  ", d.version,
+                      d.modification, d.created, d.changed, d.hour, d.minute);
         put(line, 18, stats);
-        if (e[kIspfUser] >= 0x41) {
-            char user[9] = {0};
-            translatedName(e + kIspfUser, user);
-            put(line, 59, user);
+        if (d.user[0] != '\0') {
+            put(line, 59, d.user);
             unsigned end = 67;
             while (end > 59 && static_cast<uint8_t>(line[end - 1]) <= 0x20) --end;
             std::memset(line + end, 0, 80 - end);
         }
         return;
     }
-    DirectoryEntryInfo info;
-    decodeLoadModuleEntry(e, length, &info);
+    const DirectoryEntryInfo& info = d.module;
     if (info.flags & DE_PROGRAM_OBJECT) return;
     char sizes[32];
     std::snprintf(sizes, sizeof sizes, "  %.6lX  %.6lX",
@@ -370,8 +401,7 @@ void formatEntry(const XmitDataSet* ds, const uint8_t* e, char* line) {
                   static_cast<unsigned long>(info.entryPoint));
     put(line, 18, sizes);
     std::memset(line + 34, ' ', 77 - 34);
-    static const char* const kAmode[4] = {"24", "64", "31", "ANY"};
-    put(line, 37, kAmode[(info.flags & DE_AMODE_MASK) >> 10]);
+    put(line, 37, amodeName(info.flags));
     put(line, 44, (info.flags & DE_RMODE_ANY) ? "ANY" : "24");
     if (info.flags & DE_APF) {
         char code[8];
@@ -379,14 +409,7 @@ void formatEntry(const XmitDataSet* ds, const uint8_t* e, char* line) {
         if (code[0] == '0') code[0] = ' ';
         put(line, 49, code);
     }
-    const struct {
-        uint32_t flag;
-        unsigned column;
-        const char* text;
-    } kAttributes[] = {{DE_REFR, 54, "RF"}, {DE_RENT, 57, "RN"}, {DE_REUS, 60, "RU"},
-                       {DE_TEST, 63, "TS"}, {DE_ONLY, 66, "OL"}, {DE_OVLY, 69, "OV"},
-                       {DE_SCTR, 72, "SC"}};
-    for (const auto& a : kAttributes)
+    for (const ModuleAttribute& a : kModuleAttributes)
         if (info.flags & a.flag) put(line, a.column, a.text);
     if (info.flags & DE_NOT_EDITABLE)
         put(line, 75, "NE");
@@ -406,7 +429,7 @@ OPX_EXTERN_C OPX_API void vXmitFileFormatDe(XmitDataSet* ds, unsigned index, cha
         return;
     }
     char full[80];
-    formatEntry(ds, entry, full);
+    formatEntry(ds, index, full);
     const unsigned n = size < 80 ? size : 80;
     std::memcpy(line, full, n);
     std::memset(line + n - 1, 0, 1);

@@ -102,6 +102,8 @@ TEST(Opx, Json) {
     EXPECT_EQ(doc["members"][1]["modification"], 2);
     EXPECT_EQ(doc["members"][1]["created"], "2021-03-04");
     EXPECT_EQ(doc["members"][1]["user"], "IBMUSER");
+    EXPECT_EQ(doc["members"][1]["changed"], "2023-11-20");
+    EXPECT_EQ(doc["members"][1]["changedTime"], "14:05");
 
     r = opx("list --json " + quote(makeFile(dir, true)));
     ASSERT_EQ(r.exitCode, 0) << r.err;
