@@ -404,6 +404,11 @@ int extract(const ExtractOptions& o) {
     if (req.type < 0 || req.lineEnd < 0 || req.format < 0) return 2;
     req.tabWidth = static_cast<uint8_t>(o.tabs);
     req.lrecl = o.lrecl;
+    // Records of undefined format are blocks: their length is bounded by the block size, not by
+    // the LRECL (which some writers set to a value of their own).
+    if (req.lrecl == 0 && ds.recfmLetters[0] == 'U' && ds.blksize > 0 &&
+        req.type == EXTRACT_TYPE_CONVERT)
+        req.lrecl = static_cast<uint32_t>(ds.blksize);
     req.blockSize = o.blksize;
     req.padCharacter = 0x40;
     if (!o.pad.empty()) {
@@ -579,8 +584,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({0, 4, 8}));
     extractCmd->add_flag("--strip", x.strip,
                          "strip trailing blanks (text) or pad characters (records)");
-    extractCmd->add_option("--lrecl", x.lrecl,
-                           "output record or line length (default: the data set's)");
+    extractCmd->add_option(
+        "--lrecl", x.lrecl,
+        "output record or line length (default: the data set's; its block size for RECFM U)");
     extractCmd->add_option("--blksize", x.blksize, "convert: output block size");
     extractCmd
         ->add_option("--format", x.format, "convert: fixed, bytes, len2, len2i, rdw or variable")

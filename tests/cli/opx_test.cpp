@@ -205,6 +205,32 @@ TEST(OpxExtract, OutputFolderIsMadeForMembers) {
                          "folder or a pattern with &M or &m (such as out/&m.txt)\n");
 }
 
+// Records of undefined format are as long as their blocks: the default record length for them
+// is the block size, whatever LRECL the file gives.
+TEST(OpxExtract, UndefinedRecordsDefaultToTheBlockSize) {
+    TempDir dir;
+    xmitw::Pds pds;
+    pds.dsname = "DEMO.LOAD";
+    pds.recfm = 0xC0;
+    pds.lrecl = 256;
+    pds.blksize = 6144;
+    xmitw::Member m;
+    m.name = "BIG";
+    m.records = {xmitw::Bytes(1000, 0x47), xmitw::Bytes(300, 0x11)};
+    pds.members.push_back(m);
+    auto image =
+        xmitw::fileImage(xmitw::collect([&](const xmitw::Emit& e) { xmitw::pdsTransmit(pds, e); }));
+    const std::string file = (dir / "u.xmit").string();
+    writeFile(file, std::string(image.begin(), image.end()));
+    CommandResult r = opx("extract " + quote(file) + " -o " + quote((dir / "out").string()) +
+                          " --type convert --format bytes");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "out" / "BIG"), std::string(1000, '\x47') + std::string(300, '\x11'));
+    r = opx("extract " + quote(file) + " -o " + quote((dir / "cut").string()) +
+            " --type convert --format bytes --lrecl 256");
+    EXPECT_EQ(r.exitCode, 8) << "a record length given is kept";
+}
+
 TEST(OpxExtract, ErrorsGiveTheSeverity) {
     TempDir dir;
     const std::string file = makeFile(dir);
