@@ -247,7 +247,7 @@ bool OutputFile::variable(const uint8_t* data, uint32_t n) {
         putLength(block_.data() + at, len + 4);
         block_[at + 2] = code;
         block_[at + 3] = 0;
-        std::memcpy(block_.data() + at + 4, d, len);
+        if (len > 0) std::memcpy(block_.data() + at + 4, d, len);
     };
     startBlock();
     uint32_t space = capacity > block_.size() ? capacity - static_cast<uint32_t>(block_.size()) : 0;

@@ -359,6 +359,24 @@ TEST_F(Extract, EmptyRecordsAreKeptEverywhere) {
             }
         }
     }
+    // As variable records, each in a block of its own: block and record descriptors around
+    // every record, the empty ones included.
+    std::string blocks;
+    for (const std::string& l : lines) {
+        const auto b = static_cast<char>(l.size() + 8), r = static_cast<char>(l.size() + 4);
+        blocks += std::string{'\0', b, '\0', '\0', '\0', r, '\0', '\0'};
+        const Bytes e = ebcdic(l);
+        blocks.append(e.begin(), e.end());
+    }
+    for (XmitHandle* h : {seq.get(), part.get()}) {
+        const std::string target = out("variable" + std::to_string(n++));
+        if (h == part.get()) fs::create_directory(target);
+        ExtractBlock req = request(EXTRACT_TYPE_CONVERT, h == seq.get() ? target : target + "/&M");
+        req.format = EXTRACT_FORMAT_VARIABLE;
+        RunResult r = runRequest(h, req);
+        ASSERT_EQ(r.severity, 0) << r.message;
+        EXPECT_EQ(readFile(h == seq.get() ? target : target + "/EMPTIES"), blocks);
+    }
 }
 
 // The members of a PDSE unload come out through the extractor's internal path; the exported
