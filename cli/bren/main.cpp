@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "brencore.h"
+#include "codepage_warning.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ bool connectLibrary(int trace) {
     ConnectionRecord* record = nullptr;
     pszBrenDllConnect(&status, &record, trace, nullptr, "Quorin Toolbench", "3.0.07", printLine,
                       fatalLine);
+    cli::warnIgnoredCodePages("bren");
     if (const char* m = pszBrenSetConversion()) {
         std::fprintf(stderr,
                      "bren: %s (set CODEPAGE_ASCII and CODEPAGE_EBCDIC to a pair that matches: "

@@ -18,6 +18,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "codepage_warning.h"
 #include "extract.h"
 #include "opxcore.h"
 #include "reader.h"
@@ -73,6 +74,7 @@ bool connectLibrary(int trace) {
     ConnectionRecord* record = nullptr;
     pszOpxDllConnect(&status, &record, trace, nullptr, "Quorin Toolbench", "3.0.07", printLine,
                      fatalLine);
+    cli::warnIgnoredCodePages("opx");
     if (const char* m = pszOpxSetConversion()) {
         std::fprintf(stderr, "opx: %s\n", m);
         std::fprintf(

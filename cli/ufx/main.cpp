@@ -18,6 +18,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "codepage_warning.h"
 #include "ufxcore.h"
 
 namespace {
@@ -142,6 +143,7 @@ int main(int argc, char** argv) {
     int status = 0;
     ConnectionRecord* record = nullptr;
     pszDllConnect(&status, &record, trace, nullptr, kFamily, kVersion, onTrace, nullptr);
+    cli::warnIgnoredCodePages("ufx");
     if (const char* problem = pszUfxSetConversion(); problem != nullptr) {
         std::fprintf(stderr, "ufx: %s (check CODEPAGE_ASCII and CODEPAGE_EBCDIC)\n", problem);
         return 12;

@@ -311,3 +311,31 @@ TEST(OutputModes, NewFilesFollowTheUmaskReplacedFilesKeepTheirs) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(modeOf(conv), 0604u);
 }
+
+// A code page variable whose value is not taken gets one warning line naming the page in use.
+TEST(Opx, IgnoredCodePageVariablesAreReported) {
+    TempDir dir;
+    const std::string file = makeFile(dir);
+    const struct {
+        const char* environment;
+        const char* warning; // "" for none
+    } cases[] = {
+        {"CODEPAGE_EBCDIC=9999",
+         "opx: warning: CODEPAGE_EBCDIC=9999 is not an EBCDIC code page "
+         "number; using 1047 instead (cpconv --list shows the code pages)\n"},
+        {"CODEPAGE_EBCDIC=819",
+         "opx: warning: CODEPAGE_EBCDIC=819 is not an EBCDIC code page "
+         "number; using 1047 instead (cpconv --list shows the code pages)\n"},
+        {"CODEPAGE_ASCII=latin1",
+         "opx: warning: CODEPAGE_ASCII=latin1 is not an ASCII code page "
+         "number; using 819 instead (cpconv --list shows the code pages)\n"},
+        {"CODEPAGE_EBCDIC=037", ""},
+        {"CODEPAGE_ASCII=1252 CODEPAGE_REPORT=1208", ""},
+    };
+    for (const auto& c : cases) {
+        CommandResult r = runCommand(std::string("env ") + c.environment + " " + quote(kOpx) +
+                                     " list " + quote(file));
+        EXPECT_EQ(r.exitCode, 0) << c.environment;
+        EXPECT_EQ(r.err, c.warning) << c.environment;
+    }
+}
