@@ -91,6 +91,19 @@ std::string trimRight(const char* s) {
     return t;
 }
 
+// The file a sequential data set or a message is written to when -o names no file: its data
+// set name, else the transmit file's name without its extension (with ".msg" for a message).
+std::string defaultFileName(const std::string& transmitFile, const XmitDataSet& ds) {
+    if (ds.dsname[0] != '\0') return ds.dsname;
+    const std::filesystem::path p(transmitFile);
+    std::string name = p.stem().string();
+    if (name.empty() || name == "." || name == "..") name = "data";
+    if (ds.kind == XMIT_KIND_MESSAGE) return name + ".msg";
+    // Never the transmit file itself (a name without an extension).
+    if (name == p.filename().string()) name += ".data";
+    return name;
+}
+
 int info(const std::string& path, bool asJson) {
     Handle file;
     file.h = pXmitFileOpen(path.c_str());
@@ -125,6 +138,8 @@ int info(const std::string& path, bool asJson) {
             else
                 dirError = h->message ? h->message : "";
         }
+        const bool sequential = ds->kind == XMIT_KIND_SEQUENTIAL || ds->kind == XMIT_KIND_MESSAGE;
+        if (sequential) d["target"] = defaultFileName(path, *ds);
         d["loadLibrary"] = ds->loadLibrary != 0;
         d["members"] = members >= 0 ? json(members) : json(nullptr);
         if (!dirError.empty()) d["error"] = dirError;
@@ -140,6 +155,7 @@ int info(const std::string& path, bool asJson) {
         std::printf("  BLKSIZE:       %s\n",
                     ds->blksize >= 0 ? std::to_string(ds->blksize).c_str() : "-");
         std::printf("  Encrypted:     %s\n", ds->encrypted ? "yes" : "no");
+        if (sequential) std::printf("  Extracts to:   %s\n", defaultFileName(path, *ds).c_str());
         if (ds->kind == XMIT_KIND_PARTITIONED || ds->kind == XMIT_KIND_PDSE) {
             std::printf("  Load library:  %s\n", ds->loadLibrary ? "yes" : "no");
             if (members >= 0) std::printf("  Members:       %ld\n", members);
@@ -373,8 +389,7 @@ int extract(const ExtractOptions& o) {
         if (partitioned) {
             target += "&M";
         } else {
-            std::string name = ds.dsname[0] ? ds.dsname : "data";
-            target += name;
+            target += defaultFileName(o.path, ds);
         }
     }
     // The folder the files go into is made when it does not exist yet.

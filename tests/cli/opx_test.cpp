@@ -339,3 +339,34 @@ TEST(Opx, IgnoredCodePageVariablesAreReported) {
         EXPECT_EQ(r.err, c.warning) << c.environment;
     }
 }
+
+// A sequential data set without a name is written under the transmit file's name, and opx info
+// says so; a data set name is used as it is.
+TEST(OpxExtract, UnnamedSequentialDataSetsTakeTheFileName) {
+    TempDir dir;
+    const std::vector<xmitw::Bytes> records = {xmitw::ebcdic(std::string(80, 'Q'))};
+    auto write = [&](const std::string& name, const std::string& dsname) {
+        auto image = xmitw::fileImage(xmitw::collect([&](const xmitw::Emit& e) {
+            xmitw::sequentialTransmit(dsname, 0x90, 80, 800, records, e);
+        }));
+        const std::string path = (dir / name).string();
+        writeFile(path, std::string(image.begin(), image.end()));
+        return path;
+    };
+    const struct {
+        const char* file;
+        const char* dsname;
+        const char* target;
+    } cases[] = {{"test_seq.xmi", "", "test_seq"},
+                 {"plain", "", "plain.data"},
+                 {"named.xmit", "USER.DATA.SET", "USER.DATA.SET"}};
+    for (const auto& c : cases) {
+        const std::string file = write(c.file, c.dsname);
+        CommandResult r = opx("info " + quote(file));
+        EXPECT_NE(r.out.find(std::string("  Extracts to:   ") + c.target + "\n"), std::string::npos)
+            << r.out;
+        r = opx("extract " + quote(file) + " -o " + quote((dir / "out").string() + "/"));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(readFile(dir / "out" / c.target), std::string(80, 'Q') + "\n") << c.file;
+    }
+}

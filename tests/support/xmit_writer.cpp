@@ -444,13 +444,13 @@ void pdsTransmit(const Pds& pds, const Emit& emit, const Origin& origin,
 void sequentialTransmit(std::string_view dsname, uint8_t recfm, int lrecl, int blksize,
                         const std::vector<Bytes>& records, const Emit& emit, const Origin& origin) {
     emit(controlRecord("INMR01", inmr01(origin, 1)), true);
-    emit(controlRecord("INMR02",
-                       {textUnit(0x1028, "INMCOPY"), numberUnit(0x003C, 0x4000, 2),
-                        numberUnit(0x0042, static_cast<uint32_t>(lrecl), 4),
-                        numberUnit(0x0030, static_cast<uint32_t>(blksize), 4),
-                        TextUnit{0x0049, {{recfm, 0}}}, qualifierUnit(0x0002, dsname)},
-                       1),
-         true);
+    std::vector<TextUnit> units = {textUnit(0x1028, "INMCOPY"), numberUnit(0x003C, 0x4000, 2),
+                                   numberUnit(0x0042, static_cast<uint32_t>(lrecl), 4),
+                                   numberUnit(0x0030, static_cast<uint32_t>(blksize), 4),
+                                   TextUnit{0x0049, {{recfm, 0}}}};
+    // An empty name: no data set name unit at all.
+    if (!dsname.empty()) units.push_back(qualifierUnit(0x0002, dsname));
+    emit(controlRecord("INMR02", units, 1), true);
     emit(controlRecord("INMR03", {numberUnit(0x003C, 0x4000, 2)}), true);
     for (const Bytes& r : records) emit(r, false);
     emit(controlRecord("INMR06", {}), true);
