@@ -102,10 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             req.lrecl = take(2) ? take(256) * 7u : 0;
             req.blockSize = take(2) ? take(256) * 131u : 0;
             req.padCharacter = 0x40;
-            int result = opx::extractStep(EXTRACT_GO, h, &req, true);
+            int result = opx::extractStep(EXTRACT_GO, h, &req, opx::ExtractExtras{true});
             for (int steps = 0; result != EXTRACT_RESULT_DONE && steps < 10000; ++steps)
-                result = opx::extractStep(EXTRACT_GO, h, &req, true);
-            opx::extractStep(EXTRACT_STOP, h, &req, true);
+                result = opx::extractStep(EXTRACT_GO, h, &req, opx::ExtractExtras{true});
+            opx::extractStep(EXTRACT_STOP, h, &req, opx::ExtractExtras{true});
             if (req.state != nullptr) std::abort();
             checkFolder(g_root, "work");
             checkFolder(g_work, nullptr);

@@ -475,7 +475,7 @@ int extract(const ExtractOptions& o) {
             std::printf("%-8s %s\n", what, target2.c_str());
     };
 
-    int result = opx::extractStep(EXTRACT_GO, h, &req, true);
+    int result = opx::extractStep(EXTRACT_GO, h, &req, opx::ExtractExtras{true});
     bool replaceAll = replace == "always";
     std::string pending;
     bool pendingNew = false;
@@ -503,7 +503,7 @@ int extract(const ExtractOptions& o) {
             if (function == EXTRACT_GO && !partitioned) {
                 // A sequential data set is written by this call and the request ends.
                 const uint32_t before = req.filesCreated + req.filesReplaced;
-                result = opx::extractStep(EXTRACT_GO, h, &req, true);
+                result = opx::extractStep(EXTRACT_GO, h, &req, opx::ExtractExtras{true});
                 if (req.filesCreated + req.filesReplaced > before)
                     report(pendingNew ? "created" : "replaced", "", pending,
                            static_cast<long>(req.recordsWritten), nullptr);
@@ -523,13 +523,13 @@ int extract(const ExtractOptions& o) {
             break;
         }
         if (function == EXTRACT_STOP) break;
-        result = opx::extractStep(function, h, &req, true);
+        result = opx::extractStep(function, h, &req, opx::ExtractExtras{true});
     }
     if (progress) std::fprintf(stderr, "\r\033[K");
     const int severity = req.severity;
     const std::string message = req.message ? req.message : "";
     const std::string fileName = req.fileName ? req.fileName : "";
-    opx::extractStep(EXTRACT_STOP, h, &req, true);
+    opx::extractStep(EXTRACT_STOP, h, &req, opx::ExtractExtras{true});
     if (o.json) {
         json doc = {{"file", o.path},
                     {"dataSet", number},

@@ -47,6 +47,16 @@ struct ExtractState {
     opx::OutputSettings settings;
     // The directory's entries by TTR, in directory order within one TTR: members and aliases.
     std::vector<std::pair<uint32_t, unsigned>> members, aliases;
+    opx::ExtractExtras extras;
+    opx::OutputSettings binarySettings; // record data as it is (auto and binary modes)
+    opx::ExtractOutcome outcome;        // of the announced member or data set
+    // Records read ahead to decide the content (auto mode), replayed before any other: their
+    // data one after the other, and their lengths.
+    std::vector<uint8_t> sample;
+    std::vector<uint32_t> sampleLengths;
+    size_t sampleNext = 0, sampleAt = 0;
+    bool sampled = false;   // the current member or data set was sampled
+    bool dataEnded = false; // its end was read while sampling
 };
 
 namespace opx {
@@ -281,6 +291,96 @@ int memberError(ExtractBlock* r, ExtractState* st) {
                   st->file->io.path);
 }
 
+// ---- records read ahead ---------------------------------------------------------------------
+
+void clearSample(ExtractState* st) {
+    st->sample.clear();
+    st->sampleLengths.clear();
+    st->sampleNext = st->sampleAt = 0;
+    st->sampled = st->dataEnded = false;
+}
+
+// The next sampled record, if any is left.
+bool sampledRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
+    if (st->sampleNext >= st->sampleLengths.size()) return false;
+    *n = st->sampleLengths[st->sampleNext++];
+    *data = st->sample.data() + st->sampleAt;
+    st->sampleAt += *n;
+    return true;
+}
+
+void keepSample(ExtractState* st, const uint8_t* data, uint32_t n) {
+    st->sample.insert(st->sample.end(), data, data + n);
+    st->sampleLengths.push_back(n);
+}
+
+// The next record of the current member: the sampled ones first. MEMBER_RECORD, MEMBER_END or
+// MEMBER_ERROR.
+int nextMemberRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
+    if (sampledRecord(st, data, n)) return MEMBER_RECORD;
+    if (st->dataEnded) return MEMBER_END;
+    const int status = readMemberRecord(st->file, st->ds, &st->cursor);
+    *data = st->cursor.record;
+    *n = st->cursor.recordLength;
+    return status;
+}
+
+// Passes over the rest of the current member.
+int skipMember(ExtractState* st) {
+    const bool ended = st->dataEnded;
+    clearSample(st);
+    if (ended) return MEMBER_END;
+    return skipToMemberEnd(st->file, st->ds, &st->cursor);
+}
+
+// The record length that tells an ISPF-packed member of fixed records, or 0.
+uint32_t packedLrecl(const XmitDataSet* ds) {
+    return ds->recfmLetters[0] == 'F' && ds->lrecl >= 16 && ds->lrecl <= 256
+               ? static_cast<uint32_t>(ds->lrecl)
+               : 0;
+}
+
+// Settles how the current member or data set is written: in auto mode from its first records
+// (read ahead and kept for the writer). False with the handle's message on a read error.
+template <class Read> bool decideContent(ExtractState* st, ExtractBlock* r, Read read) {
+    ExtractOutcome& o = st->outcome;
+    o = ExtractOutcome{};
+    switch (st->extras.mode) {
+    case ExtractExtras::Mode::AsRequested:
+        o.binary = r->type != EXTRACT_TYPE_TEXT && r->type != EXTRACT_TYPE_DUMP;
+        o.content = o.binary ? Content::Binary : Content::Text;
+        return true;
+    case ExtractExtras::Mode::Binary:
+        o.binary = true;
+        o.content = Content::Binary;
+        return true;
+    case ExtractExtras::Mode::Auto:
+        break;
+    }
+    if (st->ds->loadLibrary) {
+        o.binary = true;
+        o.content = Content::Binary;
+        return true;
+    }
+    ContentSniffer sniffer(packedLrecl(st->ds));
+    st->sampled = true;
+    while (!sniffer.full()) {
+        const uint8_t* data = nullptr;
+        uint32_t n = 0;
+        const int status = read(&data, &n);
+        if (status == MEMBER_ERROR) return false;
+        if (status == MEMBER_END) {
+            st->dataEnded = true;
+            break;
+        }
+        keepSample(st, data, n);
+        sniffer.add(data, n);
+    }
+    o.content = sniffer.verdict();
+    o.binary = o.content != Content::Text;
+    return true;
+}
+
 // Finds the next member to extract and announces it.
 int nextMember(ExtractBlock* r, ExtractState* st) {
     XmitHandle* h = st->file;
@@ -288,6 +388,7 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
     r->progress &=
         static_cast<uint8_t>(~(EXTRACT_PROGRESS_MEMBER_DONE | EXTRACT_PROGRESS_NEW_TARGET));
     r->message = nullptr;
+    clearSample(st);
     for (;;) {
         uint32_t ttr = 0;
         const int at = peekMemberStart(h, ds, &st->cursor, &ttr);
@@ -308,7 +409,7 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
         const uint8_t* entry = entryForTtr(st, ttr, false);
         if (entry == nullptr && ds->hasAliases) entry = entryForTtr(st, ttr, true);
         if (entry == nullptr) {
-            if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+            if (skipMember(st) == MEMBER_ERROR) return memberError(r, st);
             continue;
         }
         st->entry = entry;
@@ -319,7 +420,7 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
         // The name becomes a file name only when it is a valid member name: a crafted name
         // such as "../x" must never lead outside the target folder.
         if (!rt::isMemberName(name.c_str(), name.size(), rt::kAnyCase)) {
-            if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+            if (skipMember(st) == MEMBER_ERROR) return memberError(r, st);
             ++r->filesSkipped;
             r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
             r->fileName = h->io.path;
@@ -336,15 +437,18 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
 
         if (ds->kind == XMIT_KIND_PDSE && ds->loadLibrary) {
             // The members of a PDSE program library are program objects, not load modules.
-            if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+            if (skipMember(st) == MEMBER_ERROR) return memberError(r, st);
             ++r->filesSkipped;
             r->fileName = h->io.path;
             r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
             r->message = "Extract of Program Object is not supported";
             return EXTRACT_RESULT_NOT_WRITTEN;
         }
-        if (ds->loadLibrary && (r->type == EXTRACT_TYPE_TEXT || r->type == EXTRACT_TYPE_DELINK ||
-                                r->type == EXTRACT_TYPE_RELINK)) {
+        // Load modules written as their bytes are not refused: nothing of them is decoded.
+        const bool asBytes = st->extras.mode != ExtractExtras::Mode::AsRequested;
+        if (ds->loadLibrary && !asBytes &&
+            (r->type == EXTRACT_TYPE_TEXT || r->type == EXTRACT_TYPE_DELINK ||
+             r->type == EXTRACT_TYPE_RELINK)) {
             DirectoryEntryInfo info;
             decodeLoadModuleEntry(entry, entryLength(entry), &info);
             const char* refusal = nullptr;
@@ -358,13 +462,20 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
             else if (info.flags & DE_OVLY)
                 refusal = "Extract of overlay load module is not supported";
             if (refusal != nullptr) {
-                if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) return memberError(r, st);
+                if (skipMember(st) == MEMBER_ERROR) return memberError(r, st);
                 ++r->filesSkipped;
                 r->fileName = h->io.path;
                 r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
                 r->message = refusal;
                 return EXTRACT_RESULT_NOT_WRITTEN;
             }
+        }
+        if (!decideContent(
+                st, r, [st](const uint8_t** d, uint32_t* n) { return nextMemberRecord(st, d, n); }))
+            return memberError(r, st);
+        if (st->outcome.content == Content::Transmit) {
+            st->target = st->prefix + fileName + ".xmi";
+            r->fileName = st->target.c_str();
         }
         if (sameAsTransmitFile(st->target, h)) {
             return finish(r, 12, "Invalid target file name", st->target.c_str());
@@ -375,13 +486,101 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
     }
 }
 
+// Where the records of a member or sequential data set go: to the output as they come, or,
+// when the sequence field is to be removed, gathered first, so that every record can be
+// checked before the first line is written.
+class RecordSink {
+  public:
+    // The sequence field of fixed 80-byte records (columns 73-80) or of variable records
+    // (columns 1-8); none for other record formats.
+    RecordSink(OutputFile& out, const XmitDataSet* ds, bool unnum) : out_(out) {
+        if (!unnum) return;
+        if (ds->recfmLetters[0] == 'F' && ds->lrecl == 80) {
+            field_ = 72;
+            active_ = true;
+        } else if (ds->recfmLetters[0] == 'V') {
+            field_ = 0;
+            active_ = true;
+        } else {
+            kept_ = "the record format has no sequence field";
+        }
+    }
+    // 0, or 8 (a record too long) or 12 (a write error).
+    int put(const uint8_t* data, uint32_t n) {
+        if (!active_) return status(out_.record(data, n));
+        ++count_;
+        if (kept_ == nullptr) check(data, n);
+        if (gathered_.size() + n > kMaxGathered) {
+            // Too much to hold: written whole, as it comes.
+            kept_ = "the member is too large to check its sequence numbers";
+            const int flushed = flush(false);
+            active_ = false;
+            return flushed != 0 ? flushed : status(out_.record(data, n));
+        }
+        gathered_.insert(gathered_.end(), data, data + n);
+        lengths_.push_back(n);
+        return 0;
+    }
+    // Writes what was gathered: without the field when every record allowed it.
+    int finish() {
+        if (!active_) return 0;
+        active_ = false;
+        return flush(kept_ == nullptr);
+    }
+    bool removed() const { return removed_; }
+    const char* kept() const { return kept_; }
+
+  private:
+    static constexpr size_t kMaxGathered = size_t(256) << 20;
+    static int status(OutputFile::Status s) {
+        return s == OutputFile::kOk ? 0 : s == OutputFile::kTruncated ? 8 : 12;
+    }
+    // Digits or blanks (EBCDIC) in the field of this record.
+    void check(const uint8_t* data, uint32_t n) {
+        if (n < field_ + 8) {
+            kept_ = rt::message("record %lu is shorter than its sequence field", count_);
+            return;
+        }
+        for (unsigned i = field_; i < field_ + 8; ++i)
+            if (data[i] != 0x40 && (data[i] < 0xF0 || data[i] > 0xF9)) {
+                kept_ = rt::message("record %lu holds other characters than digits in its "
+                                    "sequence field (columns %u-%u)",
+                                    count_, field_ + 1, field_ + 8);
+                return;
+            }
+    }
+    int flush(bool cut) {
+        size_t at = 0;
+        for (uint32_t n : lengths_) {
+            const uint8_t* d = gathered_.data() + at;
+            at += n;
+            const int s = cut ? status(out_.record(field_ == 0 ? d + 8 : d, n - 8))
+                              : status(out_.record(d, n));
+            if (s != 0) return s;
+        }
+        removed_ = cut;
+        gathered_.clear();
+        lengths_.clear();
+        return 0;
+    }
+
+    OutputFile& out_;
+    bool active_ = false, removed_ = false;
+    unsigned field_ = 0;
+    unsigned long count_ = 0;
+    const char* kept_ = nullptr;
+    std::vector<uint8_t> gathered_;
+    std::vector<uint32_t> lengths_;
+};
+
 // Writes the current member to the announced target. Returns the request's result.
 int writeMember(ExtractBlock* r, ExtractState* st) {
     XmitHandle* h = st->file;
     XmitDataSet* ds = st->ds;
+    const bool asBytes = st->outcome.binary && st->extras.mode != ExtractExtras::Mode::AsRequested;
     OutputFile out;
-    if (!out.open(st->target, st->settings)) {
-        skipToMemberEnd(h, ds, &st->cursor);
+    if (!out.open(st->target, asBytes ? st->binarySettings : st->settings)) {
+        skipMember(st);
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     }
     const unsigned width = r->lrecl < 120 ? 16 : 32;
@@ -390,7 +589,8 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
         out.abandon();
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     };
-    const bool isLoadListing = ds->loadLibrary && r->type == EXTRACT_TYPE_TEXT;
+    const bool isText = r->type == EXTRACT_TYPE_TEXT && !asBytes;
+    const bool isLoadListing = ds->loadLibrary && isText;
     if (isLoadListing) {
         LoadModuleImage image;
         const std::string error = readLoadModule(h, ds, &st->cursor, st->entry, image);
@@ -407,25 +607,28 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
         std::vector<uint8_t> line;
         IspfUnpacker unpacker(r->lrecl, line);
         int packedFollowing = -1; // -1: not decided yet, -2: not packed
+        RecordSink sink(out, ds, st->extras.unnum && isText);
         auto writeOne = [&](const uint8_t* data, uint32_t n) -> int {
             ++records;
             if (r->type == EXTRACT_TYPE_DUMP)
                 return dumpRecord(out, records, data, n, width) ? 0 : 12;
-            const OutputFile::Status s = out.record(data, n);
-            return s == OutputFile::kOk ? 0 : s == OutputFile::kTruncated ? 8 : 12;
+            return sink.put(data, n);
         };
-        const bool checkPacked = r->type == EXTRACT_TYPE_TEXT && ds->recfmLetters[0] == 'F' &&
-                                 ds->lrecl >= 16 && ds->lrecl <= 256;
+        const bool checkPacked = isText && packedLrecl(ds) != 0;
         int status = 0;
+        bool ended = false; // the member's end has been read
         for (;;) {
-            const int st2 = readMemberRecord(h, ds, &st->cursor);
+            const uint8_t* data = nullptr;
+            uint32_t n = 0;
+            const int st2 = nextMemberRecord(st, &data, &n);
             if (st2 == MEMBER_ERROR) {
                 out.abandon();
                 return memberError(r, st);
             }
-            if (st2 == MEMBER_END) break;
-            const uint8_t* data = st->cursor.record;
-            uint32_t n = st->cursor.recordLength;
+            if (st2 == MEMBER_END) {
+                ended = true;
+                break;
+            }
             if (checkPacked && packedFollowing == -1) {
                 int following = 0;
                 const int offset =
@@ -451,10 +654,11 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
                 if (!ok) break;
                 if (unpacker.ended()) {
                     // The rest of the member after the end code is not read.
-                    if (skipToMemberEnd(h, ds, &st->cursor) == MEMBER_ERROR) {
+                    if (skipMember(st) == MEMBER_ERROR) {
                         out.abandon();
                         return memberError(r, st);
                     }
+                    ended = true;
                     break;
                 }
                 continue;
@@ -468,8 +672,11 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
                 return status == 0;
             });
         }
+        if (status == 0) status = sink.finish();
+        st->outcome.unnumbered = sink.removed();
+        st->outcome.unnumKept = st->extras.unnum && isText ? sink.kept() : nullptr;
         if (status != 0) {
-            skipToMemberEnd(h, ds, &st->cursor);
+            if (!ended) skipMember(st);
             if (status == 8) {
                 out.abandon();
                 return finish(r, 8, "Record would be truncated", nullptr);
@@ -477,6 +684,7 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
             return writeFailure();
         }
     }
+    clearSample(st);
     if (!out.commit()) {
         r->recordsWritten = static_cast<uint32_t>(records);
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
@@ -493,29 +701,54 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
 
 // ---- sequential data sets and messages -------------------------------------------------------
 
+// The next record of a sequential data set: the sampled ones first. MEMBER_RECORD, MEMBER_END
+// at the control record that ends the data, or MEMBER_ERROR.
+int nextSequentialRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
+    if (sampledRecord(st, data, n)) return MEMBER_RECORD;
+    if (st->dataEnded) return MEMBER_END;
+    XmitHandle* h = st->file;
+    if (readRecord(h) != IO_OK) return MEMBER_ERROR;
+    if (isControl(h)) {
+        st->dataEnded = true;
+        return MEMBER_END;
+    }
+    *data = h->record;
+    *n = h->recordLength;
+    return MEMBER_RECORD;
+}
+
 int writeSequential(ExtractBlock* r, ExtractState* st) {
     XmitHandle* h = st->file;
     XmitDataSet* ds = st->ds;
     const unsigned width = r->lrecl < 120 ? 16 : 32;
+    const bool asBytes = st->outcome.binary && st->extras.mode != ExtractExtras::Mode::AsRequested;
+    const bool isText = r->type == EXTRACT_TYPE_TEXT && !asBytes;
     OutputFile out;
-    if (seek(h, ds->dataPosition) != IO_OK) return finish(r, 16, h->message, h->io.path);
-    if (!out.open(st->target, st->settings))
+    // Sampled data has been read from its start already.
+    if (!st->sampled && seek(h, ds->dataPosition) != IO_OK)
+        return finish(r, 16, h->message, h->io.path);
+    if (!out.open(st->target, asBytes ? st->binarySettings : st->settings))
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     if (r->type == EXTRACT_TYPE_DUMP && !dumpHeader(out, ds, nullptr)) {
         out.abandon();
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     }
+    RecordSink sink(out, ds, st->extras.unnum && isText);
     unsigned long records = 0;
+    int status = 0;
     for (;;) {
-        if (readRecord(h) != IO_OK) {
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+        const int got = nextSequentialRecord(st, &data, &length);
+        if (got == MEMBER_ERROR) {
             out.abandon();
             return finish(r, 16, h->message, h->io.path);
         }
-        if (isControl(h)) break;
+        if (got == MEMBER_END) break;
         ++records;
         if (r->type == EXTRACT_TYPE_DUMP) {
             // Dumps show the records as they were sent.
-            if (!dumpRecord(out, records, h->record, h->recordLength, width)) {
+            if (!dumpRecord(out, records, data, length, width)) {
                 out.abandon();
                 return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
             }
@@ -523,28 +756,32 @@ int writeSequential(ExtractBlock* r, ExtractState* st) {
         }
         // A fixed-format record longer than LRECL by a whole multiple is a block of records
         // (some writers send blocks); it is taken apart, record by record.
-        uint32_t step = h->recordLength;
+        uint32_t step = length;
         if (ds->recfmLetters[0] == 'F' && ds->lrecl > 0 &&
-            h->recordLength > static_cast<uint32_t>(ds->lrecl) &&
-            h->recordLength % static_cast<uint32_t>(ds->lrecl) == 0)
+            length > static_cast<uint32_t>(ds->lrecl) &&
+            length % static_cast<uint32_t>(ds->lrecl) == 0)
             step = static_cast<uint32_t>(ds->lrecl);
         // A record of length 0 is a record too (an empty line in text): the loop runs at
         // least once.
-        OutputFile::Status s = OutputFile::kOk;
         uint32_t at = 0;
         do {
             if (at > 0) ++records;
-            s = out.record(h->record + at, step);
+            status = sink.put(data + at, step);
             at += step;
-        } while (at < h->recordLength && s == OutputFile::kOk);
-        if (s == OutputFile::kTruncated) {
-            out.abandon();
-            return finish(r, 8, "Record would be truncated", nullptr);
-        }
-        if (s != OutputFile::kOk) {
-            out.abandon();
-            return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
-        }
+        } while (at < length && status == 0);
+        if (status != 0) break;
+    }
+    if (status == 0) status = sink.finish();
+    st->outcome.unnumbered = sink.removed();
+    st->outcome.unnumKept = st->extras.unnum && isText ? sink.kept() : nullptr;
+    clearSample(st);
+    if (status == 8) {
+        out.abandon();
+        return finish(r, 8, "Record would be truncated", nullptr);
+    }
+    if (status != 0) {
+        out.abandon();
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
     }
     if (!out.commit())
         return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
@@ -562,7 +799,7 @@ void release(ExtractBlock* r) {
     r->state = nullptr;
 }
 
-int start(XmitHandle* h, ExtractBlock* r, bool readPdse) {
+int start(XmitHandle* h, ExtractBlock* r, const ExtractExtras& extras) {
     rt::requireConnected();
     r->message = nullptr;
     r->fileName = nullptr;
@@ -582,7 +819,7 @@ int start(XmitHandle* h, ExtractBlock* r, bool readPdse) {
             nullptr);
     XmitDataSet* ds = &h->dataSets[r->dataSet - 1];
     if (ds->encrypted) return finish(r, 12, "Data set is encrypted", nullptr);
-    const bool pdseUnload = ds->kind == XMIT_KIND_PDSE && readPdse;
+    const bool pdseUnload = ds->kind == XMIT_KIND_PDSE && extras.readPdse;
     if (ds->kind != XMIT_KIND_MESSAGE && ds->kind != XMIT_KIND_SEQUENTIAL &&
         ds->kind != XMIT_KIND_PARTITIONED && !pdseUnload)
         return finish(r, 12, "Data set type is not supported", nullptr);
@@ -610,7 +847,16 @@ int start(XmitHandle* h, ExtractBlock* r, bool readPdse) {
     st->file = h;
     st->ds = ds;
     st->sequential = sequential;
+    st->extras = extras;
+    if (r->type != EXTRACT_TYPE_TEXT) st->extras.mode = ExtractExtras::Mode::AsRequested;
     st->settings = settingsOf(r);
+    st->settings.encoding = extras.encoding;
+    st->binarySettings = st->settings;
+    st->binarySettings.type = EXTRACT_TYPE_CONVERT;
+    st->binarySettings.format = EXTRACT_FORMAT_BYTES;
+    st->binarySettings.options = 0;
+    st->binarySettings.raw = true;
+    st->binarySettings.encoding = nullptr;
     const std::string target = expandDirectory(r->target, h);
     const size_t last = lastComponent(target);
     if (sequential) {
@@ -620,6 +866,16 @@ int start(XmitHandle* h, ExtractBlock* r, bool readPdse) {
         if (last >= target.size() || target[last] == '&')
             return finish(r, 12, "Invalid target file name", nullptr);
         st->target = target;
+        if (st->extras.mode == ExtractExtras::Mode::Auto && seek(h, ds->dataPosition) != IO_OK)
+            return finish(r, 16, h->message, h->io.path);
+        if (!decideContent(st, r, [st](const uint8_t** d, uint32_t* n) {
+                return nextSequentialRecord(st, d, n);
+            }))
+            return finish(r, 16, h->message, h->io.path);
+        // A transmit file inside: named so, unless the name has an extension of its own.
+        if (st->outcome.content == Content::Transmit &&
+            st->target.find('.', last) == std::string::npos)
+            st->target += ".xmi";
         r->fileName = st->target.c_str();
         if (sameAsTransmitFile(st->target, h))
             return finish(r, 12, "Invalid target file name", st->target.c_str());
@@ -686,12 +942,12 @@ int start(XmitHandle* h, ExtractBlock* r, bool readPdse) {
 
 using namespace opx;
 
-int opx::extractStep(int function, XmitHandle* file, ExtractBlock* r, bool readPdse) {
+int opx::extractStep(int function, XmitHandle* file, ExtractBlock* r, const ExtractExtras& extras) {
     if (r == nullptr) return EXTRACT_RESULT_DONE;
     ExtractState* st = r->state;
     if (st == nullptr) {
         if (function != EXTRACT_GO || file == nullptr) return EXTRACT_RESULT_DONE;
-        return start(file, r, readPdse);
+        return start(file, r, extras);
     }
     rt::requireConnected();
     if (function == EXTRACT_STOP) {
@@ -715,13 +971,16 @@ int opx::extractStep(int function, XmitHandle* file, ExtractBlock* r, bool readP
     if (r->progress & EXTRACT_PROGRESS_MEMBER_DONE) return nextMember(r, st);
     if (function == EXTRACT_SKIP) {
         ++r->filesSkipped;
-        if (skipToMemberEnd(st->file, st->ds, &st->cursor) == MEMBER_ERROR)
-            return memberError(r, st);
+        if (skipMember(st) == MEMBER_ERROR) return memberError(r, st);
         return nextMember(r, st);
     }
     return writeMember(r, st);
 }
 
 OPX_EXTERN_C OPX_API int eXmitFileExtract(int function, XmitHandle* file, ExtractBlock* r) {
-    return extractStep(function, file, r, false);
+    return extractStep(function, file, r, ExtractExtras{});
+}
+
+const opx::ExtractOutcome* opx::extractOutcome(const ExtractBlock* r) {
+    return r != nullptr && r->state != nullptr ? &r->state->outcome : nullptr;
 }

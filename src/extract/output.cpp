@@ -111,13 +111,25 @@ bool OutputFile::flushOutput() {
     return ok;
 }
 
+bool OutputFile::putText(const uint8_t* data, size_t length) {
+    if (s_.encoding == nullptr) return put(data, length);
+    encoded_.clear();
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t b = data[i];
+        encoded_.insert(encoded_.end(), s_.encoding->bytes[b],
+                        s_.encoding->bytes[b] + s_.encoding->length[b]);
+    }
+    return put(encoded_.data(), encoded_.size());
+}
+
 bool OutputFile::text(const char* line, size_t length) {
-    if (!put(reinterpret_cast<const uint8_t*>(line), length)) return false;
+    if (!putText(reinterpret_cast<const uint8_t*>(line), length)) return false;
     return put(reinterpret_cast<const uint8_t*>(kLineEnds[s_.lineEnd & 3]),
                kLineEndLengths[s_.lineEnd & 3]);
 }
 
 OutputFile::Status OutputFile::record(const uint8_t* data, uint32_t n) {
+    if (s_.raw) return put(data, n) ? kOk : kFailed;
     const bool isText = s_.type == EXTRACT_TYPE_TEXT;
     const bool truncate = (s_.options & EXTRACT_TRUNCATE) != 0;
     if (s_.options & EXTRACT_STRIP) {
@@ -137,7 +149,8 @@ OutputFile::Status OutputFile::record(const uint8_t* data, uint32_t n) {
     if (isText) {
         const char* lineEnd = kLineEnds[s_.lineEnd & 3];
         const size_t endLength = kLineEndLengths[s_.lineEnd & 3];
-        if (s_.tabWidth == 0 && s_.traceLevel < TRACE_CALLS && n + endLength < kOutputBuffer) {
+        if (s_.tabWidth == 0 && s_.traceLevel < TRACE_CALLS && s_.encoding == nullptr &&
+            n + endLength < kOutputBuffer) {
             // The common case: translated straight into the output.
             if (outFill_ + n + endLength > kOutputBuffer && !flushOutput()) return kFailed;
             const size_t at = outFill_;

@@ -13,6 +13,13 @@
 
 namespace opx {
 
+// The bytes that stand for each byte of the workstation code page in another encoding (UTF-8,
+// or another single-byte page): made through the code page library by the caller.
+struct TextEncoding {
+    uint8_t length[256];
+    uint8_t bytes[256][4];
+};
+
 struct OutputSettings {
     int type = 0;       // EXTRACT_TYPE_*
     int format = 0;     // EXTRACT_FORMAT_*
@@ -23,6 +30,8 @@ struct OutputSettings {
     uint8_t tabWidth = 0;
     int lineEnd = 0;
     int traceLevel = 0;
+    bool raw = false;                       // records as their bytes, nothing added or cut
+    const TextEncoding* encoding = nullptr; // text lines re-encoded; null: as translated
 };
 
 class OutputFile {
@@ -46,6 +55,8 @@ class OutputFile {
 
   private:
     bool put(const uint8_t* data, size_t length);
+    // Puts workstation text, re-encoded when an encoding is set.
+    bool putText(const uint8_t* data, size_t length);
     bool flushOutput();
     bool flushBlock();
     bool variable(const uint8_t* data, uint32_t length);
@@ -57,6 +68,7 @@ class OutputFile {
     std::string target_, temp_;
     std::vector<uint8_t> block_;     // the block being filled (variable format), BDW first
     std::vector<uint8_t> work_;      // a record being prepared
+    std::vector<uint8_t> encoded_;   // a line re-encoded
     std::unique_ptr<uint8_t[]> out_; // bytes not yet written (below trace level 3)
     size_t outFill_ = 0;
     uint32_t maxData_ = 0;

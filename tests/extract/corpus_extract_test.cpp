@@ -253,11 +253,12 @@ TEST_F(CorpusExtract, PdseUnloads) {
         fs::create_directories(folder);
         ExtractBlock req = request(EXTRACT_TYPE_TEXT, (folder / "&M").string());
         req.options = EXTRACT_STRIP;
-        for (int r = opx::extractStep(EXTRACT_GO, h.get(), &req, true); r != EXTRACT_RESULT_DONE;
-             r = opx::extractStep(EXTRACT_GO, h.get(), &req, true)) {
+        for (int r = opx::extractStep(EXTRACT_GO, h.get(), &req, opx::ExtractExtras{true});
+             r != EXTRACT_RESULT_DONE;
+             r = opx::extractStep(EXTRACT_GO, h.get(), &req, opx::ExtractExtras{true})) {
         }
         EXPECT_EQ(req.severity, 0) << (req.message ? req.message : "");
-        opx::extractStep(EXTRACT_STOP, h.get(), &req, true);
+        opx::extractStep(EXTRACT_STOP, h.get(), &req, opx::ExtractExtras{true});
         for (const auto& [member, count] : f.lines) {
             const std::string text = readFile(folder / member);
             EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), count) << member;

@@ -387,12 +387,12 @@ TEST_F(Extract, PdseUnloadsThroughTheInternalPath) {
     EXPECT_EQ(runRequest(h.get(), request(EXTRACT_TYPE_TEXT, out("&M"))).message,
               "Data set type is not supported");
     ExtractBlock req = request(EXTRACT_TYPE_TEXT, out("&m.txt"));
-    int result = opx::extractStep(EXTRACT_GO, h.get(), &req, true);
+    int result = opx::extractStep(EXTRACT_GO, h.get(), &req, opx::ExtractExtras{true});
     while (result != EXTRACT_RESULT_DONE)
-        result = opx::extractStep(EXTRACT_GO, h.get(), &req, true);
+        result = opx::extractStep(EXTRACT_GO, h.get(), &req, opx::ExtractExtras{true});
     EXPECT_EQ(req.severity, 0) << (req.message ? req.message : "");
     EXPECT_EQ(req.filesCreated, 3u);
-    opx::extractStep(EXTRACT_STOP, h.get(), &req, true);
+    opx::extractStep(EXTRACT_STOP, h.get(), &req, opx::ExtractExtras{true});
     EXPECT_EQ(req.recordsWritten, 6u);
     EXPECT_EQ(readFile(out("gamma.txt")), line80("GAMMA ONE") + "\n" + line80("GAMMA TWO") + "\n");
 
@@ -411,11 +411,11 @@ TEST_F(Extract, PdseUnloadsThroughTheInternalPath) {
     ASSERT_EQ(lib->message, nullptr);
     ExtractBlock dump = request(EXTRACT_TYPE_DUMP, out("&M.dump"));
     std::vector<std::string> refusals;
-    result = opx::extractStep(EXTRACT_GO, lib.get(), &dump, true);
+    result = opx::extractStep(EXTRACT_GO, lib.get(), &dump, opx::ExtractExtras{true});
     for (; result != EXTRACT_RESULT_DONE;
-         result = opx::extractStep(EXTRACT_GO, lib.get(), &dump, true))
+         result = opx::extractStep(EXTRACT_GO, lib.get(), &dump, opx::ExtractExtras{true}))
         if (result == EXTRACT_RESULT_NOT_WRITTEN) refusals.push_back(dump.message);
-    opx::extractStep(EXTRACT_STOP, lib.get(), &dump, true);
+    opx::extractStep(EXTRACT_STOP, lib.get(), &dump, opx::ExtractExtras{true});
     EXPECT_EQ(refusals, std::vector<std::string>(3, "Extract of Program Object is not supported"));
     EXPECT_EQ(dump.filesSkipped, 3u);
     EXPECT_FALSE(fs::exists(out("ALPHA.dump")));
