@@ -18,6 +18,7 @@
 
 #include "codexa.h"
 #include "directory.h"
+#include "codepage_names.h"
 #include "output_file.h"
 
 namespace {
@@ -35,59 +36,17 @@ const char* kindName(uint32_t kind) {
     }
 }
 
-struct CharsetDeleter {
-    void operator()(Charset* cs) const { vCharsetFree(cs); }
-};
-using CharsetPtr = std::unique_ptr<Charset, CharsetDeleter>;
-
-struct ConversionDeleter {
-    void operator()(Conversion* c) const { vConversionFree(c); }
-};
-using ConversionPtr = std::unique_ptr<Conversion, ConversionDeleter>;
-
-bool parseNumber(const std::string& s, uint32_t& out) {
-    if (s.empty() || s.size() > 5) return false;
-    uint32_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (v > 65535) return false;
-    out = v;
-    return true;
-}
+using cli::CharsetPtr;
+using cli::ConversionPtr;
+using cli::parseNumber;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-// A code page named on the command line: "1047" (a code page number, or a CCSID where no code
-// page has that number), "37/101" (code page and variant), "ccsid:37", or a Unicode form name.
 CharsetPtr loadNamed(const std::string& text) {
-    const std::string s = lower(text);
-    static const struct {
-        const char* name;
-        uint32_t cp;
-    } kNames[] = {
-        {"utf-8", 1208},    {"utf8", 1208},     {"utf-16", 1202}, {"utf16", 1202},
-        {"utf-16le", 1202}, {"utf-16be", 1201}, {"utf-32", 1234}, {"utf32", 1234},
-        {"utf-32le", 1234}, {"utf-32be", 1233}, {"latin1", 819},  {"iso-8859-1", 819},
-    };
-    for (const auto& n : kNames)
-        if (s == n.name) return CharsetPtr(pCharsetLoad(n.cp, 0));
-    uint32_t a = 0, b = 0;
-    if (s.rfind("ccsid:", 0) == 0) {
-        if (parseNumber(s.substr(6), a)) return CharsetPtr(pCharsetLoadCCSID(a));
-        return nullptr;
-    }
-    if (auto slash = s.find('/'); slash != std::string::npos) {
-        if (parseNumber(s.substr(0, slash), a) && parseNumber(s.substr(slash + 1), b))
-            return CharsetPtr(pCharsetLoad(a, b));
-        return nullptr;
-    }
-    if (parseNumber(s, a)) return CharsetPtr(pCharsetLoad(a, 0));
-    return nullptr;
+    return cli::loadNamedCharset(text);
 }
 
 bool parseNewline(const std::string& text, int& mode) {

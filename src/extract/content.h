@@ -10,11 +10,21 @@
 
 #include <cstdint>
 
+#include "opxcore.h"
+
 namespace opx {
 
 enum class Content { Text, Binary, Transmit };
 
 const char* contentName(Content c); // "text", "binary", "xmit"
+
+// The record length by which an ISPF-packed member of the data set announces itself (fixed
+// records of 16 to 256 bytes), or 0 when its members cannot be packed.
+inline uint32_t packedRecordLength(const XmitDataSet* ds) {
+    return ds->recfmLetters[0] == 'F' && ds->lrecl >= 16 && ds->lrecl <= 256
+               ? static_cast<uint32_t>(ds->lrecl)
+               : 0;
+}
 
 class ContentSniffer {
   public:

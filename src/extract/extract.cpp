@@ -245,16 +245,12 @@ OutputSettings settingsOf(const ExtractBlock* r) {
 
 // ---- members --------------------------------------------------------------------------------
 
-uint32_t ttrOf(const uint8_t* e) {
-    return (uint32_t(e[8]) << 16) | (uint32_t(e[9]) << 8) | e[10];
-}
-
 // Indexes the directory by TTR once, so that finding a block's member is a search, not a walk
 // over the whole directory.
 void indexDirectory(ExtractState* st) {
     for (unsigned i = 0; i < st->ds->entryCount; ++i) {
         const uint8_t* e = directoryEntry(st->ds, i);
-        ((e[kEntryIndicator] & kAlias) ? st->aliases : st->members).push_back({ttrOf(e), i});
+        ((e[kEntryIndicator] & kAlias) ? st->aliases : st->members).push_back({entryTtr(e), i});
     }
     std::stable_sort(st->members.begin(), st->members.end());
     std::stable_sort(st->aliases.begin(), st->aliases.end());
@@ -314,15 +310,20 @@ void keepSample(ExtractState* st, const uint8_t* data, uint32_t n) {
     st->sampleLengths.push_back(n);
 }
 
-// The next record of the current member: the sampled ones first. MEMBER_RECORD, MEMBER_END or
+// The next record of the current member from the file. MEMBER_RECORD, MEMBER_END or
 // MEMBER_ERROR.
-int nextMemberRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
-    if (sampledRecord(st, data, n)) return MEMBER_RECORD;
-    if (st->dataEnded) return MEMBER_END;
+int readMemberData(ExtractState* st, const uint8_t** data, uint32_t* n) {
     const int status = readMemberRecord(st->file, st->ds, &st->cursor);
     *data = st->cursor.record;
     *n = st->cursor.recordLength;
     return status;
+}
+
+// The next record of the current member: the sampled ones first.
+int nextMemberRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
+    if (sampledRecord(st, data, n)) return MEMBER_RECORD;
+    if (st->dataEnded) return MEMBER_END;
+    return readMemberData(st, data, n);
 }
 
 // Passes over the rest of the current member.
@@ -331,13 +332,6 @@ int skipMember(ExtractState* st) {
     clearSample(st);
     if (ended) return MEMBER_END;
     return skipToMemberEnd(st->file, st->ds, &st->cursor);
-}
-
-// The record length that tells an ISPF-packed member of fixed records, or 0.
-uint32_t packedLrecl(const XmitDataSet* ds) {
-    return ds->recfmLetters[0] == 'F' && ds->lrecl >= 16 && ds->lrecl <= 256
-               ? static_cast<uint32_t>(ds->lrecl)
-               : 0;
 }
 
 // Settles how the current member or data set is written: in auto mode from its first records
@@ -362,7 +356,7 @@ template <class Read> bool decideContent(ExtractState* st, ExtractBlock* r, Read
         o.content = Content::Binary;
         return true;
     }
-    ContentSniffer sniffer(packedLrecl(st->ds));
+    ContentSniffer sniffer(packedRecordLength(st->ds));
     st->sampled = true;
     while (!sniffer.full()) {
         const uint8_t* data = nullptr;
@@ -471,7 +465,7 @@ int nextMember(ExtractBlock* r, ExtractState* st) {
             }
         }
         if (!decideContent(
-                st, r, [st](const uint8_t** d, uint32_t* n) { return nextMemberRecord(st, d, n); }))
+                st, r, [st](const uint8_t** d, uint32_t* n) { return readMemberData(st, d, n); }))
             return memberError(r, st);
         if (st->outcome.content == Content::Transmit) {
             st->target = st->prefix + fileName + ".xmi";
@@ -614,7 +608,7 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
                 return dumpRecord(out, records, data, n, width) ? 0 : 12;
             return sink.put(data, n);
         };
-        const bool checkPacked = isText && packedLrecl(ds) != 0;
+        const bool checkPacked = isText && packedRecordLength(ds) != 0;
         int status = 0;
         bool ended = false; // the member's end has been read
         for (;;) {
@@ -701,11 +695,9 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
 
 // ---- sequential data sets and messages -------------------------------------------------------
 
-// The next record of a sequential data set: the sampled ones first. MEMBER_RECORD, MEMBER_END
-// at the control record that ends the data, or MEMBER_ERROR.
-int nextSequentialRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
-    if (sampledRecord(st, data, n)) return MEMBER_RECORD;
-    if (st->dataEnded) return MEMBER_END;
+// The next record of a sequential data set from the file: MEMBER_RECORD, MEMBER_END at the
+// control record that ends the data, or MEMBER_ERROR.
+int readSequentialData(ExtractState* st, const uint8_t** data, uint32_t* n) {
     XmitHandle* h = st->file;
     if (readRecord(h) != IO_OK) return MEMBER_ERROR;
     if (isControl(h)) {
@@ -715,6 +707,13 @@ int nextSequentialRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
     *data = h->record;
     *n = h->recordLength;
     return MEMBER_RECORD;
+}
+
+// The next record of a sequential data set: the sampled ones first.
+int nextSequentialRecord(ExtractState* st, const uint8_t** data, uint32_t* n) {
+    if (sampledRecord(st, data, n)) return MEMBER_RECORD;
+    if (st->dataEnded) return MEMBER_END;
+    return readSequentialData(st, data, n);
 }
 
 int writeSequential(ExtractBlock* r, ExtractState* st) {
@@ -869,7 +868,7 @@ int start(XmitHandle* h, ExtractBlock* r, const ExtractExtras& extras) {
         if (st->extras.mode == ExtractExtras::Mode::Auto && seek(h, ds->dataPosition) != IO_OK)
             return finish(r, 16, h->message, h->io.path);
         if (!decideContent(st, r, [st](const uint8_t** d, uint32_t* n) {
-                return nextSequentialRecord(st, d, n);
+                return readSequentialData(st, d, n);
             }))
             return finish(r, 16, h->message, h->io.path);
         // A transmit file inside: named so, unless the name has an extension of its own.

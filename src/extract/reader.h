@@ -49,6 +49,10 @@ XmitDataSet* loadDirectory(XmitHandle* h, unsigned n, bool readPdse);
 
 // The entry of a loaded directory, or null beyond its end.
 const uint8_t* directoryEntry(const XmitDataSet* ds, unsigned index);
+// The TTR of a directory entry: where its member's data begins.
+inline uint32_t entryTtr(const uint8_t* entry) {
+    return (uint32_t(entry[8]) << 16) | (uint32_t(entry[9]) << 8) | entry[10];
+}
 // The length of a directory entry from its indicator byte.
 inline unsigned entryLength(const uint8_t* entry) {
     return 12u + 2u * (entry[11] & 0x1Fu);

@@ -70,9 +70,12 @@ TEST(Opx, InfoAndList) {
 
     r = opx("list " + quote(file));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n"
-                     "ALPHA                 1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n"
-                     "BETA                  1.002  2021-03-04  2023-11-20 14:05  IBMUSER\n");
+    EXPECT_EQ(r.out, "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User     "
+                     "  Records      Bytes  Content\n"
+                     "ALPHA                 1.002  2021-03-04  2023-11-20 14:05  IBMUSER  "
+                     "        1         80  text\n"
+                     "BETA                  1.002  2021-03-04  2023-11-20 14:05  IBMUSER  "
+                     "        1         80  text\n");
     EXPECT_EQ(opx("list " + quote(file) + " 2").out, r.out) << "data set 2 is the default";
     r = opx("list " + quote(file) + " 1");
     EXPECT_NE(r.exitCode, 0);
@@ -122,8 +125,11 @@ TEST(Opx, LoadLibraryHeading) {
     CommandResult r = opx("list " + quote(makeFile(dir, true)));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
-              "Member    Alias of  Size    Entry   AMODE  RMODE  AC  ------Attributes-------");
-    EXPECT_NE(r.out.find("PROGB     PROGA     000030  000000   31     24           RN"),
+              "Member    Alias of  Size    Entry   AMODE  RMODE  AC  ------Attributes-------"
+              "   Records      Bytes  Content");
+    // The alias shares its member's data: one block of 32 bytes, binary.
+    EXPECT_NE(r.out.find("PROGB     PROGA     000030  000000   31     24           RN" +
+                         std::string(28, ' ') + "1         32  binary\n"),
               std::string::npos)
         << r.out;
 }
@@ -257,9 +263,12 @@ TEST(OpxExtract, PdseUnloads) {
     EXPECT_NE(r.out.find("  Members:       2\n"), std::string::npos) << r.out;
     r = opx("list " + quote(file));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User\n"
-                     "ICHPSIN               1.002  2011-09-21  2011-09-21 10:41  DPFTC\n"
-                     "ICHPSOUT              1.001  2011-09-21  2011-09-21 10:42  DPFTC\n");
+    EXPECT_EQ(r.out, "Member    Alias of  Ver.Mod  -Created--  --Last Changed--  User     "
+                     "  Records      Bytes  Content\n"
+                     "ICHPSIN               1.002  2011-09-21  2011-09-21 10:41  DPFTC    "
+                     "       77       6160  text\n"
+                     "ICHPSOUT              1.001  2011-09-21  2011-09-21 10:42  DPFTC    "
+                     "       78       6240  text\n");
     TempDir dir;
     r = opx("extract " + quote(file) + " -o " + quote((dir / "jcl").string() + "/"));
     ASSERT_EQ(r.exitCode, 0) << r.err;
