@@ -129,7 +129,7 @@ TEST(Opx, LoadLibraryHeading) {
               "   Records      Bytes  Content");
     // The alias shares its member's data: one block of 32 bytes, binary.
     EXPECT_NE(r.out.find("PROGB     PROGA     000030  000000   31     24           RN" +
-                         std::string(28, ' ') + "1         32  binary\n"),
+                         std::string(27, ' ') + "1         32  binary\n"),
               std::string::npos)
         << r.out;
 }
