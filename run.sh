@@ -18,7 +18,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  qt6-base-dev libgl-dev xvfb xauth
+  qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
 )
 
 log() { printf '\n==> %s\n' "$*" >&2; }

@@ -381,13 +381,13 @@ void MainWindow::updateActions() {
 }
 
 void MainWindow::applyEditorSettings() {
-    const QFont font = profile_.editorFont().toFont();
+    const QFont font = profile_.editorFont().shownFont();
     for (QMdiSubWindow* w : mdi_->subWindowList())
         if (auto* e = qobject_cast<SourceEditor*>(w->widget())) e->setFont(font);
 }
 
 QMdiSubWindow* MainWindow::addEditor(SourceEditor* editor) {
-    editor->setFont(profile_.editorFont().toFont());
+    editor->setFont(profile_.editorFont().shownFont());
     auto* sub = new EditorSubWindow(this, editor);
     sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileIcon));
     mdi_->addSubWindow(sub);

@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QListWidget>
 #include <QVBoxLayout>
 
+#include "appprofile.h"
 #include "errorref.h"
 #include "prompts.h"
 
@@ -30,9 +32,7 @@ OutputWindow::OutputWindow(const QString& source, const QString& errorFile,
     layout->addWidget(hint);
     layout->addWidget(list_);
     list_->setUniformItemSizes(true);
-    QFont mono(QStringLiteral("Monospace"));
-    mono.setStyleHint(QFont::Monospace);
-    list_->setFont(mono);
+    list_->setFont(monospacedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont)));
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &OutputWindow::tick);
     connect(list_, &QListWidget::itemDoubleClicked, this,

@@ -26,6 +26,7 @@ SettingsPage::SettingsPage(QWidget* parent)
       sample_(new QLabel(this)), path_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("Settings"));
     width_->setObjectName(QStringLiteral("value_nWidth"));
+    fontLabel_->setObjectName(QStringLiteral("fontLabel"));
     width_->setRange(20, 400);
     width_->setSuffix(tr(" columns"));
     width_->setToolTip(tr("Width of a new edit window, in characters"));
@@ -85,7 +86,7 @@ QString SettingsPage::installPath() const {
 }
 
 void SettingsPage::showFont() {
-    QFont f = font_.toFont();
+    QFont f = font_.shownFont();
     QString shown = QFontInfo(f).family();
     QString text = tr("%1, %2 pt").arg(font_.face).arg(pointSizeForHeight(font_.height), 0, 'g', 3);
     if (shown.compare(font_.face, Qt::CaseInsensitive) != 0)
@@ -104,7 +105,7 @@ void SettingsPage::applyChosenFont(const QFont& font) {
 
 void SettingsPage::chooseFont() {
     bool ok = false;
-    QFont f = QFontDialog::getFont(&ok, font_.toFont(), this, tr("Editor Font"),
+    QFont f = QFontDialog::getFont(&ok, font_.shownFont(), this, tr("Editor Font"),
                                    QFontDialog::MonospacedFonts);
     if (ok) applyChosenFont(f);
 }

@@ -248,7 +248,7 @@ class MainWindowTest : public QObject {
         page.save(profile);
         QCOMPARE(profile.editorFont().height, 18);
         QCOMPARE(profile.editorFont().toFont().pointSizeF(), 12.0);
-        QVERIFY(QFontInfo(profile.editorFont().toFont()).fixedPitch()); // a monospaced stand-in
+        QCOMPARE(profile.editorFont().face, QString("Courier New"));
         f.setPointSize(9);
         page.applyChosenFont(f);
         QCOMPARE(m.texts.size(), 1);
