@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <algorithm>
+
+#include "tabstops.h"
 #include <cmath>
 
 namespace pelda {
@@ -140,6 +142,25 @@ QString AppProfile::tipTimeStamp() const {
 }
 void AppProfile::setTipTimeStamp(const QString& stamp) {
     settings_.setValue(QStringLiteral("Tip/TimeStamp"), stamp);
+}
+
+QList<int> AppProfile::tabStops() const {
+    // Written by hand without quotes, "10, 16" reads as a list of strings.
+    const QVariant v = settings_.value(QStringLiteral("TabStops"));
+    const auto stops =
+        parseTabStops(v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char(','))
+                                                           : v.toString());
+    return stops ? *stops : defaultTabStops();
+}
+void AppProfile::setTabStops(const QList<int>& stops) {
+    settings_.setValue(QStringLiteral("TabStops"), formatTabStops(stops));
+}
+
+bool AppProfile::viewOption(const QString& key, bool byDefault) const {
+    return settings_.value(key, byDefault ? 1 : 0).toInt() != 0;
+}
+void AppProfile::setViewOption(const QString& key, bool on) {
+    settings_.setValue(key, on ? 1 : 0);
 }
 
 QStringList AppProfile::recentFiles() const {

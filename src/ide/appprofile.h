@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -60,6 +61,14 @@ class AppProfile {
     void setTipFilePos(qint64 pos);
     QString tipTimeStamp() const;
     void setTipTimeStamp(const QString& stamp);
+
+    // The editor's own settings, beside the ones above: the assembler tab stops
+    // ("TabStops=10, 16, 36, 72") and the View menu's switches ("UpperCase", "LineNumbers",
+    // "Ruler", "Highlighting", each 0 or 1).
+    QList<int> tabStops() const;
+    void setTabStops(const QList<int>& stops);
+    bool viewOption(const QString& key, bool byDefault) const;
+    void setViewOption(const QString& key, bool on);
 
     QStringList recentFiles() const;
     void setRecentFiles(const QStringList& files);

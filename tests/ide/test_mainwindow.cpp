@@ -1,6 +1,7 @@
 // The main window driven as a user would: documents, status bar, find and replace, a run of the
 // (stand-in) assembler with its output and zoom, the font rule, tips, help and printing.
 #include <QApplication>
+#include <QDockWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPrinter>
@@ -168,10 +169,7 @@ class MainWindowTest : public QObject {
         w.mdiArea()->setActiveSubWindow(w.mdiArea()->subWindowList().first());
         w.assembleCurrent();
         QTRY_VERIFY_WITH_TIMEOUT(!w.assembler()->isRunning(), 20000);
-        int outputs = 0;
-        for (QMdiSubWindow* s : w.mdiArea()->subWindowList())
-            outputs += qobject_cast<OutputWindow*>(s->widget()) != nullptr;
-        QCOMPARE(outputs, 1);
+        QCOMPARE(w.outputDock()->findChildren<OutputWindow*>().size(), 1);
         qunsetenv("ZORA_STANDIN_RECORD");
     }
 
