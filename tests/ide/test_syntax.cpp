@@ -110,14 +110,35 @@ class SyntaxTest : public QObject {
     }
 
     void stateWithoutSpansIsTheSame() {
-        const QStringList lines{card("         DC    C'" + QString(54, 'A'), 'X'), "         MACRO",
-                                "               BC'", "X        MYMAC"};
-        int a = kStartState, b = kStartState;
+        // Every line after every other: the state alone comes out as with the spans.
+        const QStringList lines{card("         DC    C'" + QString(54, 'A'), 'X'),
+                                card("         CALL  A,   x", 'X'),
+                                card("         LR    1,2   more", 'X'),
+                                card("* comment", 'X'),
+                                "         MACRO",
+                                "  macro",
+                                "&L       MYMAC &P",
+                                "         &OP   1",
+                                "* comment",
+                                ".* comment",
+                                "*PROCESS RENT",
+                                "",
+                                "   ",
+                                "X        MYMAC",
+                                "               BC'",
+                                card("         LR    1,2", ' ', "SEQ00010")};
         QList<SyntaxSpan> spans;
-        for (const QString& l : lines) {
-            a = classifyLine(l, a, &spans);
-            b = classifyLine(l, b, nullptr);
-            QCOMPARE(a, b);
+        for (const QString& before : lines) {
+            for (int after = 0; after < 2; ++after) {
+                // The line before, itself after a MACRO statement or not.
+                const int first =
+                    after ? classifyLine(u"         MACRO", kStartState, nullptr) : kStartState;
+                const int state = classifyLine(before, first, nullptr);
+                for (const QString& line : lines)
+                    QVERIFY2(classifyLine(line, state, &spans) ==
+                                 classifyLine(line, state, nullptr),
+                             qPrintable(before + " / " + line));
+            }
         }
     }
 
