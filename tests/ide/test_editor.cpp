@@ -220,21 +220,6 @@ class EditorTest : public QObject {
         QVERIFY(coloursOf(e, 1).isEmpty());
     }
 
-    void lineNumbers() {
-        ShownEditor s("A\nB\n");
-        SourceEditor& e = s.e;
-        const int narrow = e.lineNumberAreaWidth();
-        QVERIFY(e.lineNumberArea()->isVisible());
-        QCOMPARE(e.lineNumberArea()->width(), narrow);
-        // Room for five digits once the source has ten thousand lines.
-        e.setPlainText(QString(12000, '\n'));
-        QCOMPARE(e.lineNumberAreaWidth() - narrow,
-                 2 * e.fontMetrics().horizontalAdvance(QLatin1Char('9')));
-        e.setLineNumbersVisible(false);
-        QVERIFY(!e.lineNumberArea()->isVisible());
-        QCOMPARE(e.viewport()->x(), e.frameWidth());
-    }
-
     void goToLine() {
         peldatest::Install in;
         peldatest::setInstallPath(in.dir.path());
@@ -257,25 +242,6 @@ class EditorTest : public QObject {
         answer = 0; // cancelled
         QTest::keyClick(e, Qt::Key_G, Qt::ControlModifier);
         QCOMPARE(e->caretLine(), 7);
-    }
-
-    void viewSwitchesAreKept() {
-        peldatest::Install in;
-        peldatest::setInstallPath(in.dir.path());
-        {
-            MainWindow w;
-            SourceEditor* e = w.openFile(in.source);
-            QVERIFY(!e->upperCase());
-            for (QAction* a : w.findChildren<QAction*>())
-                if (a->text() == "&Upper Case" || a->text() == "&Line Numbers") a->toggle();
-            QVERIFY(e->upperCase());
-            QVERIFY(!e->lineNumbersVisible());
-        }
-        MainWindow again;
-        SourceEditor* e = again.openFile(in.source);
-        QVERIFY(e->upperCase());
-        QVERIFY(!e->lineNumbersVisible());
-        QVERIFY(e->rulerVisible());
     }
 };
 

@@ -503,32 +503,6 @@ class MainWindowTest : public QObject {
         QCOMPARE(suggested, in.path("Untitled1.390"));
     }
 
-    void redoInTheEditMenu() {
-        Install in;
-        peldatest::setInstallPath(in.dir.path());
-        MainWindow w;
-        w.show();
-        SourceEditor* e = w.newDocument();
-        QAction* undo = nullptr;
-        QAction* redo = nullptr;
-        for (QAction* a : w.menuBar()->actions())
-            if (a->text() == "&Edit")
-                for (QAction* b : a->menu()->actions()) {
-                    if (b->text() == "&Undo") undo = b;
-                    if (b->text() == "&Redo") redo = b;
-                }
-        QVERIFY(undo && redo);
-        QVERIFY(!redo->isEnabled());
-        QTest::keyClicks(e, "LR");
-        QVERIFY(undo->isEnabled());
-        undo->trigger();
-        QCOMPARE(e->toPlainText(), QString());
-        QVERIFY(redo->isEnabled());
-        redo->trigger();
-        QCOMPARE(e->toPlainText(), QString("LR"));
-        e->document()->setModified(false);
-    }
-
     void reloadWhenAnotherProgramChangesTheFile() {
         Install in;
         peldatest::setInstallPath(in.dir.path());
