@@ -23,7 +23,7 @@ PACKAGES=(
   "${BASE_PACKAGES[@]}"
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev xvfb xauth
+  qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
 )
 # The programs the demo runs.
 DEMO_TARGETS=(opx bren cpconv ufx)

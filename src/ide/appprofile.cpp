@@ -1,7 +1,10 @@
 #include "appprofile.h"
 
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <algorithm>
+
+#include "tabstops.h"
 #include <cmath>
 
 namespace pelda {
@@ -29,15 +32,50 @@ QString fontTooBigMessage() {
         "Font Size is too big.\n\nThe size is being set to 12\npoints which is the maximum.");
 }
 
+namespace {
+
+// wanted's size, weight and slant on the face of base.
+QFont withMetricsOf(QFont base, const QFont& wanted) {
+    base.setStyleHint(QFont::Monospace);
+    base.setFixedPitch(true);
+    if (wanted.pointSizeF() > 0)
+        base.setPointSizeF(wanted.pointSizeF());
+    else if (wanted.pixelSize() > 0)
+        base.setPixelSize(wanted.pixelSize());
+    base.setWeight(wanted.weight());
+    base.setItalic(wanted.italic());
+    return base;
+}
+
+} // namespace
+
+QFont monospacedFont(const QFont& wanted) {
+    if (QFontInfo(wanted).fixedPitch()) return wanted;
+    QFont f = withMetricsOf(QFontDatabase::systemFont(QFontDatabase::FixedFont), wanted);
+    if (QFontInfo(f).fixedPitch()) return f;
+    // The system's fixed font is not fixed either (no alias for "monospace", or one that points
+    // at a proportional face): take the first face that the machine knows to be fixed-pitch.
+    for (const QString& family : QFontDatabase::families()) {
+        if (!QFontDatabase::isFixedPitch(family)) continue;
+        QFont candidate = withMetricsOf(QFont(family), wanted);
+        if (QFontInfo(candidate).fixedPitch()) return candidate;
+    }
+    return f; // a machine without a single fixed-pitch face
+}
+
 QFont EditorFont::toFont() const {
     QFont f(face);
-    // "Courier New" is rare outside Windows: let the font matcher substitute a monospaced face.
+    // A face the machine lacks: let the font matcher look for a monospaced one first.
     f.setStyleHint(QFont::Monospace);
     f.setFixedPitch(true);
     f.setPointSizeF(pointSizeForHeight(std::clamp(height, 1, kMaxFontHeight)));
     f.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 100, 900)));
     f.setItalic(italic);
     return f;
+}
+
+QFont EditorFont::shownFont() const {
+    return monospacedFont(toFont());
 }
 
 EditorFont EditorFont::fromFont(const QFont& font, bool* tooBig) {
@@ -104,6 +142,25 @@ QString AppProfile::tipTimeStamp() const {
 }
 void AppProfile::setTipTimeStamp(const QString& stamp) {
     settings_.setValue(QStringLiteral("Tip/TimeStamp"), stamp);
+}
+
+QList<int> AppProfile::tabStops() const {
+    // Written by hand without quotes, "10, 16" reads as a list of strings.
+    const QVariant v = settings_.value(QStringLiteral("TabStops"));
+    const auto stops =
+        parseTabStops(v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char(','))
+                                                           : v.toString());
+    return stops ? *stops : defaultTabStops();
+}
+void AppProfile::setTabStops(const QList<int>& stops) {
+    settings_.setValue(QStringLiteral("TabStops"), formatTabStops(stops));
+}
+
+bool AppProfile::viewOption(const QString& key, bool byDefault) const {
+    return settings_.value(key, byDefault ? 1 : 0).toInt() != 0;
+}
+void AppProfile::setViewOption(const QString& key, bool on) {
+    settings_.setValue(key, on ? 1 : 0);
 }
 
 QStringList AppProfile::recentFiles() const {

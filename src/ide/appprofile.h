@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -19,10 +20,20 @@ struct EditorFont {
     int weight = 400;
     bool italic = false;
 
-    // The font to show. A face the machine lacks is replaced by a monospaced one.
+    // The font as chosen: face, size, weight and slant, whether the machine has the face or not.
     QFont toFont() const;
+    // The font the editor shows: the chosen one when it resolves to a monospaced face, else a
+    // monospaced face of the machine at the chosen size and weight (see monospacedFont).
+    QFont shownFont() const;
     static EditorFont fromFont(const QFont& font, bool* tooBig = nullptr);
 };
+
+// wanted when the machine resolves it to a fixed-pitch face; otherwise the system's fixed font,
+// or failing that the first fixed-pitch family the machine has, with wanted's size, weight and
+// slant. Column-bound source must never be shown in a proportional face, and the face a name
+// resolves to depends on which fonts a machine happens to have: "Courier New" may come out as a
+// proportional face that claims the name, or as whatever the font matcher likes best.
+QFont monospacedFont(const QFont& wanted);
 
 // The largest character height, 12 points.
 inline constexpr int kMaxFontHeight = 18;
@@ -50,6 +61,14 @@ class AppProfile {
     void setTipFilePos(qint64 pos);
     QString tipTimeStamp() const;
     void setTipTimeStamp(const QString& stamp);
+
+    // The editor's own settings, beside the ones above: the assembler tab stops
+    // ("TabStops=10, 16, 36, 72") and the View menu's switches ("UpperCase", "LineNumbers",
+    // "Ruler", "Highlighting", each 0 or 1).
+    QList<int> tabStops() const;
+    void setTabStops(const QList<int>& stops);
+    bool viewOption(const QString& key, bool byDefault) const;
+    void setViewOption(const QString& key, bool on);
 
     QStringList recentFiles() const;
     void setRecentFiles(const QStringList& files);

@@ -49,6 +49,19 @@ ErrorRef parseErrorRef(const QString& text) {
     return ref;
 }
 
+QChar severityLetter(const QString& text) {
+    QStringView s = QStringView(text).trimmed();
+    qsizetype end = 0;
+    while (end < s.size() && !s[end].isSpace()) ++end;
+    const QStringView id = s.left(end);
+    if (id.size() < 3) return QChar();
+    for (QChar c : id)
+        if (c.unicode() > 0x7F || !c.isLetterOrNumber()) return QChar();
+    const QChar last = id.back();
+    if (!last.isLetter() || !id[id.size() - 2].isDigit()) return QChar();
+    return last.toUpper();
+}
+
 QStringList readTextLines(const QString& path, bool* exists) {
     QFile f(path);
     if (exists) *exists = f.exists();

@@ -24,6 +24,11 @@ struct ErrorRef {
 
 ErrorRef parseErrorRef(const QString& text);
 
+// The severity letter of a message: the last character of its identifier, the first word of
+// the line, when that is letters and digits ending in a digit and a letter ("ZORA057E" gives
+// 'E', "ASMA303W" gives 'W'); a null character when the line has no such identifier.
+QChar severityLetter(const QString& text);
+
 // Reads a text file as lines (a CR before LF dropped, no empty line after the last line end).
 // Text that is not valid UTF-8 is read as Latin-1, so no byte is lost. exists tells whether the
 // file was there at all.

@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMdiArea>
@@ -14,8 +16,10 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 
 #include "assembler.h"
@@ -25,13 +29,12 @@
 #include "privateprofile.h"
 #include "prompts.h"
 #include "sourceeditor.h"
+#include "tabstops.h"
 #include "tipdialog.h"
 
 namespace pelda {
 
 namespace {
-
-const char* const kFilter = "390 Assembler Source (*.390 *.asm *.mac);;All Files (*)";
 
 // An MDI child that asks before a document with changes is closed.
 class EditorSubWindow : public QMdiSubWindow {
@@ -64,7 +67,8 @@ QString canonical(const QString& path) {
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), mdi_(new QMdiArea(this)), position_(new QLabel(this)),
-      overwrite_(new QLabel(this)) {
+      overwrite_(new QLabel(this)), outputDock_(new QDockWidget(this)),
+      outputs_(new QStackedWidget(outputDock_)), watcher_(new QFileSystemWatcher(this)) {
     // Start-up: the installation directory becomes the current directory.
     const QString path = profile_.installPath();
     if (!QDir::setCurrent(path))
@@ -88,7 +92,18 @@ MainWindow::MainWindow(QWidget* parent)
     connect(mdi_, &QMdiArea::subWindowActivated, this, [this] {
         updateStatus();
         updateActions();
+        if (SourceEditor* e = activeEditor()) showOutputFor(e);
+        showLineMessage();
     });
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, &MainWindow::onFileChanged);
+
+    // The assembler's messages, docked under the documents.
+    outputDock_->setObjectName(QStringLiteral("outputDock"));
+    outputDock_->setWindowTitle(tr("Assembler output"));
+    outputDock_->setWidget(outputs_);
+    outputDock_->setAllowedAreas(Qt::BottomDockWidgetArea | Qt::TopDockWidgetArea);
+    addDockWidget(Qt::BottomDockWidgetArea, outputDock_);
+    outputDock_->hide();
 
     createActions();
     createMenus();
@@ -97,6 +112,7 @@ MainWindow::MainWindow(QWidget* parent)
     overwrite_->setMinimumWidth(
         QFontMetrics(overwrite_->font()).horizontalAdvance(QStringLiteral(" OVR ")));
     overwrite_->setAlignment(Qt::AlignCenter);
+    position_->setObjectName(QStringLiteral("position"));
     statusBar()->addPermanentWidget(position_);
     statusBar()->addPermanentWidget(overwrite_);
     statusBar()->showMessage(tr("Ready"));
@@ -112,6 +128,8 @@ MainWindow::~MainWindow() {
     // The children go after this object has stopped being a MainWindow: their signals must not
     // reach it any more.
     mdi_->disconnect(this);
+    watcher_->disconnect(this);
+    for (int i = 0; i < outputs_->count(); ++i) outputs_->widget(i)->disconnect(this);
     for (QMdiSubWindow* w : mdi_->subWindowList())
         if (w->widget()) w->widget()->disconnect(this);
     assembler_->kill();
@@ -176,6 +194,8 @@ void MainWindow::createActions() {
     };
     undoAct_ = editAction(tr("&Undo"), QKeySequence::Undo, QStringLiteral("edit-undo"),
                           &QPlainTextEdit::undo);
+    redoAct_ = editAction(tr("&Redo"), QKeySequence::Redo, QStringLiteral("edit-redo"),
+                          &QPlainTextEdit::redo);
     cutAct_ =
         editAction(tr("Cu&t"), QKeySequence::Cut, QStringLiteral("edit-cut"), &QPlainTextEdit::cut);
     copyAct_ = editAction(tr("&Copy"), QKeySequence::Copy, QStringLiteral("edit-copy"),
@@ -185,7 +205,7 @@ void MainWindow::createActions() {
     selectAllAct_ = editAction(tr("Select &All"), QKeySequence::SelectAll, QString(),
                                &QPlainTextEdit::selectAll);
     // The editor handles its own shortcuts while it has the focus; the menu ones serve the rest.
-    for (QAction* a : {undoAct_, cutAct_, copyAct_, pasteAct_, selectAllAct_})
+    for (QAction* a : {undoAct_, redoAct_, cutAct_, copyAct_, pasteAct_, selectAllAct_})
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
 
     findAct_ = new QAction(tr("&Find..."), this);
@@ -203,6 +223,34 @@ void MainWindow::createActions() {
     replaceAct_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     connect(replaceAct_, &QAction::triggered, find_, &FindDialog::showReplace);
 
+    goToLineAct_ = new QAction(tr("&Go to Line..."), this);
+    goToLineAct_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    goToLineAct_->setStatusTip(tr("Show a line of the active document by its number"));
+    connect(goToLineAct_, &QAction::triggered, this, &MainWindow::goToLine);
+
+    // The View menu's switches for the editors, kept in the profile.
+    auto viewSwitch = [this](const QString& text, const QString& key, bool byDefault,
+                             const QString& tip) {
+        auto* a = new QAction(text, this);
+        a->setCheckable(true);
+        a->setChecked(profile_.viewOption(key, byDefault));
+        a->setStatusTip(tip);
+        connect(a, &QAction::toggled, this, [this, key](bool on) {
+            profile_.setViewOption(key, on);
+            applyEditorSettings();
+        });
+        return a;
+    };
+    lineNumbersAct_ = viewSwitch(tr("&Line Numbers"), QStringLiteral("LineNumbers"), true,
+                                 tr("Show the line numbers beside the text"));
+    rulerAct_ = viewSwitch(tr("Column &Ruler and Guides"), QStringLiteral("Ruler"), true,
+                           tr("Show the columns: a ruler above the text, guides before columns "
+                              "10, 16 and 72, the sequence field dimmed"));
+    highlightAct_ = viewSwitch(tr("S&yntax Colours"), QStringLiteral("Highlighting"), true,
+                               tr("Colour the fields of the statements"));
+    upperCaseAct_ = viewSwitch(tr("&Upper Case"), QStringLiteral("UpperCase"), false,
+                               tr("Type letters in upper case"));
+
     statusBarAct_ = new QAction(tr("&Status Bar"), this);
     statusBarAct_->setCheckable(true);
     statusBarAct_->setChecked(true);
@@ -213,6 +261,15 @@ void MainWindow::createActions() {
     assembleAct_->setShortcut(QKeySequence(Qt::Key_F7));
     assembleAct_->setStatusTip(tr("Save the active document and run the assembler on it"));
     connect(assembleAct_, &QAction::triggered, this, &MainWindow::assembleCurrent);
+    nextMessageAct_ = new QAction(tr("&Next Message"), this);
+    nextMessageAct_->setShortcut(QKeySequence(Qt::Key_F4));
+    nextMessageAct_->setStatusTip(tr("Go to the source line of the next assembler message"));
+    connect(nextMessageAct_, &QAction::triggered, this, [this] { nextMessage(1); });
+    previousMessageAct_ = new QAction(tr("&Previous Message"), this);
+    previousMessageAct_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F4));
+    previousMessageAct_->setStatusTip(
+        tr("Go to the source line of the previous assembler message"));
+    connect(previousMessageAct_, &QAction::triggered, this, [this] { nextMessage(-1); });
     settingsAct_ = new QAction(tr("Assembly &Settings..."), this);
     settingsAct_->setStatusTip(tr("Set the assembler's options and the editor's settings"));
     connect(settingsAct_, &QAction::triggered, this, &MainWindow::showPreferences);
@@ -242,6 +299,7 @@ void MainWindow::createMenus() {
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     edit->addAction(undoAct_);
+    edit->addAction(redoAct_);
     edit->addSeparator();
     edit->addAction(cutAct_);
     edit->addAction(copyAct_);
@@ -251,6 +309,8 @@ void MainWindow::createMenus() {
     edit->addAction(findAct_);
     edit->addAction(findNextAct_);
     edit->addAction(replaceAct_);
+    edit->addSeparator();
+    edit->addAction(goToLineAct_);
 
     toolBar_ = addToolBar(tr("Toolbar"));
     toolBar_->setObjectName(QStringLiteral("toolbar"));
@@ -272,9 +332,20 @@ void MainWindow::createMenus() {
     toolbarAct->setText(tr("&Toolbar"));
     view->addAction(toolbarAct);
     view->addAction(statusBarAct_);
+    QAction* dockAct = outputDock_->toggleViewAction();
+    dockAct->setText(tr("&Error List"));
+    view->addAction(dockAct);
+    view->addSeparator();
+    view->addAction(lineNumbersAct_);
+    view->addAction(rulerAct_);
+    view->addAction(highlightAct_);
+    view->addAction(upperCaseAct_);
 
     QMenu* assemble = menuBar()->addMenu(tr("&Assemble"));
     assemble->addAction(assembleAct_);
+    assemble->addAction(nextMessageAct_);
+    assemble->addAction(previousMessageAct_);
+    assemble->addSeparator();
     assemble->addAction(settingsAct_);
 
     windowMenu_ = menuBar()->addMenu(tr("&Window"));
@@ -290,7 +361,7 @@ void MainWindow::createMenus() {
 
 void MainWindow::updateWindowMenu() {
     windowMenu_->clear();
-    windowMenu_->addAction(tr("&Cascade"), mdi_, &QMdiArea::cascadeSubWindows);
+    windowMenu_->addAction(tr("&Cascade"), this, &MainWindow::cascade);
     windowMenu_->addAction(tr("&Tile"), mdi_, &QMdiArea::tileSubWindows);
     windowMenu_->addAction(tr("Ne&xt"), QKeySequence::NextChild, mdi_,
                            &QMdiArea::activateNextSubWindow);
@@ -345,11 +416,23 @@ SourceEditor* MainWindow::editorFor(const QString& path) const {
 
 OutputWindow* MainWindow::outputFor(const QString& source) const {
     const QString want = canonical(source);
-    for (QMdiSubWindow* w : mdi_->subWindowList()) {
-        auto* o = qobject_cast<OutputWindow*>(w->widget());
+    for (int i = 0; i < outputs_->count(); ++i) {
+        auto* o = qobject_cast<OutputWindow*>(outputs_->widget(i));
         if (o && canonical(o->source()) == want) return o;
     }
     return nullptr;
+}
+
+OutputWindow* MainWindow::currentOutput() const {
+    return qobject_cast<OutputWindow*>(outputs_->currentWidget());
+}
+
+QString MainWindow::documentFolder() const {
+    if (SourceEditor* e = activeEditor(); e && !e->isUntitled())
+        return QFileInfo(e->path()).absolutePath();
+    for (const QString& f : recent_)
+        if (QFileInfo(f).absoluteDir().exists()) return QFileInfo(f).absolutePath();
+    return QDir::homePath();
 }
 
 QMdiSubWindow* MainWindow::subWindowOf(QWidget* widget) const {
@@ -371,23 +454,87 @@ void MainWindow::updateStatus() {
     overwrite_->setText(e && e->overwriteMode() ? tr("OVR") : QString());
 }
 
+void MainWindow::showLineMessage() {
+    QStringList messages;
+    if (SourceEditor* e = activeEditor(); e && !e->isUntitled())
+        for (int i = 0; i < outputs_->count(); ++i)
+            if (auto* o = qobject_cast<OutputWindow*>(outputs_->widget(i)))
+                messages << o->messagesAt(e->path(), e->caretLine());
+    const QString text = messages.join(QStringLiteral("  |  "));
+    if (!text.isEmpty())
+        statusBar()->showMessage(text);
+    else if (!lineMessage_.isEmpty() && statusBar()->currentMessage() == lineMessage_)
+        statusBar()->clearMessage();
+    lineMessage_ = text;
+}
+
 void MainWindow::updateActions() {
     const bool doc = activeEditor() != nullptr;
-    for (QAction* a : {saveAct_, saveAsAct_, printAct_, undoAct_, cutAct_, copyAct_, pasteAct_,
-                       selectAllAct_, findAct_, findNextAct_, replaceAct_})
+    for (QAction* a : {saveAct_, saveAsAct_, printAct_, cutAct_, copyAct_, pasteAct_, selectAllAct_,
+                       findAct_, findNextAct_, replaceAct_, goToLineAct_})
         a->setEnabled(doc);
+    SourceEditor* e = activeEditor();
+    undoAct_->setEnabled(e && e->document()->isUndoAvailable());
+    redoAct_->setEnabled(e && e->document()->isRedoAvailable());
     closeAct_->setEnabled(mdi_->activeSubWindow() != nullptr);
     assembleAct_->setEnabled(doc && !assembler_->isRunning());
 }
 
 void MainWindow::applyEditorSettings() {
-    const QFont font = profile_.editorFont().toFont();
     for (QMdiSubWindow* w : mdi_->subWindowList())
-        if (auto* e = qobject_cast<SourceEditor*>(w->widget())) e->setFont(font);
+        if (auto* e = qobject_cast<SourceEditor*>(w->widget())) applyEditorSettings(e);
+}
+
+void MainWindow::applyEditorSettings(SourceEditor* editor) {
+    editor->setFont(profile_.editorFont().shownFont());
+    editor->setTabStops(profile_.tabStops());
+    editor->setLineNumbersVisible(lineNumbersAct_->isChecked());
+    editor->setRulerVisible(rulerAct_->isChecked());
+    editor->setHighlighting(highlightAct_->isChecked());
+    editor->setUpperCase(upperCaseAct_->isChecked());
+}
+
+QRect MainWindow::fitInside(const QRect& r, const QRect& area) {
+    QRect fit(r.topLeft(), r.size().boundedTo(area.size()));
+    if (fit.right() > area.right()) fit.moveRight(area.right());
+    if (fit.bottom() > area.bottom()) fit.moveBottom(area.bottom());
+    if (fit.left() < area.left()) fit.moveLeft(area.left());
+    if (fit.top() < area.top()) fit.moveTop(area.top());
+    return fit;
+}
+
+QSize MainWindow::documentWindowSize() const {
+    // Wide enough for nWidth columns of the editor font, with the line numbers, the scroll bar
+    // and the window frame.
+    SourceEditor probe;
+    probe.setFont(profile_.editorFont().shownFont());
+    const int columns = profile_.editWidth();
+    const int width = static_cast<int>(std::ceil(probe.columnWidth() * columns)) +
+                      (lineNumbersAct_->isChecked() ? probe.lineNumberAreaWidth() : 0) +
+                      probe.verticalScrollBar()->sizeHint().width() + 2 * probe.frameWidth() +
+                      2 * static_cast<int>(probe.document()->documentMargin()) + 16;
+    const QSize area = mdi_->viewport()->size();
+    return {width, std::max(area.height() * 3 / 5, 240)};
+}
+
+void MainWindow::cascade() {
+    const QRect area(QPoint(0, 0), mdi_->viewport()->size());
+    const QSize size = documentWindowSize().boundedTo(area.size());
+    const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 4;
+    const int room = std::min(area.width() - size.width(), area.height() - size.height());
+    const int places = std::max(room, 0) / step + 1;
+    int i = 0;
+    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::StackingOrder)) {
+        if (w->isMinimized() || w->isHidden()) continue;
+        if (w->isMaximized()) w->showNormal();
+        const int offset = (i++ % places) * step;
+        w->setGeometry(fitInside(QRect(QPoint(offset, offset), size), area));
+        w->raise();
+    }
 }
 
 QMdiSubWindow* MainWindow::addEditor(SourceEditor* editor) {
-    editor->setFont(profile_.editorFont().toFont());
+    applyEditorSettings(editor);
     auto* sub = new EditorSubWindow(this, editor);
     sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileIcon));
     mdi_->addSubWindow(sub);
@@ -398,25 +545,39 @@ QMdiSubWindow* MainWindow::addEditor(SourceEditor* editor) {
     connect(editor->document(), &QTextDocument::modificationChanged, sub,
             &QWidget::setWindowModified);
     connect(editor, &QPlainTextEdit::cursorPositionChanged, this, [this, editor] {
-        if (editor == activeEditor()) updateStatus();
+        if (editor != activeEditor()) return;
+        updateStatus();
+        showLineMessage();
+    });
+    connect(editor->document(), &QTextDocument::undoAvailable, this, [this, editor] {
+        if (editor == activeEditor()) updateActions();
+    });
+    connect(editor->document(), &QTextDocument::redoAvailable, this, [this, editor] {
+        if (editor == activeEditor()) updateActions();
     });
     connect(editor, &SourceEditor::overwriteChanged, this, &MainWindow::updateStatus);
     connect(editor, &QObject::destroyed, this, [this] {
         updateStatus();
         updateActions();
+        // Stop watching files that no document shows any more.
+        QTimer::singleShot(0, this, [this] {
+            QStringList shown;
+            for (QMdiSubWindow* w : mdi_->subWindowList())
+                if (auto* e = qobject_cast<SourceEditor*>(w->widget())) shown << e->path();
+            for (const QString& f : watcher_->files())
+                if (!shown.contains(f)) watcher_->removePath(f);
+        });
     });
     connect(editor->document(), &QTextDocument::modificationChanged, sub, retitle);
 
-    // A new window is wide enough for nWidth columns, as far as the area allows.
-    const int columns = profile_.editWidth();
-    const QFontMetrics fm(editor->font());
-    int width = fm.horizontalAdvance(QLatin1Char('M')) * columns +
-                editor->verticalScrollBar()->sizeHint().width() + 2 * editor->frameWidth() + 24;
-    width = std::min(width, std::max(mdi_->viewport()->width(), 200));
-    int height = std::max(mdi_->viewport()->height() * 3 / 5, 240);
-    sub->resize(width, height);
+    // A new window is wide enough for nWidth columns, and lies inside the area whatever place
+    // the area's own cascading gives it.
+    sub->resize(documentWindowSize());
     sub->show();
+    sub->setGeometry(fitInside(sub->geometry(), QRect(QPoint(0, 0), mdi_->viewport()->size())));
     editor->setFocus();
+    if (!editor->isUntitled()) watch(editor->path());
+    showOutputFor(editor);
     return sub;
 }
 
@@ -451,8 +612,7 @@ SourceEditor* MainWindow::openFile(const QString& path) {
 }
 
 void MainWindow::openDialog() {
-    const QStringList files =
-        QFileDialog::getOpenFileNames(this, tr("Open"), QString(), tr(kFilter));
+    const QStringList files = prompts().openPaths(this, documentFolder());
     for (const QString& f : files) openFile(f);
 }
 
@@ -471,7 +631,9 @@ bool MainWindow::save(SourceEditor* editor) {
 
 bool MainWindow::saveAs(SourceEditor* editor) {
     QString suggested =
-        editor->isUntitled() ? editor->displayName() + QStringLiteral(".390") : editor->path();
+        editor->isUntitled()
+            ? QDir(documentFolder()).filePath(editor->displayName() + QStringLiteral(".390"))
+            : editor->path();
     QString path = prompts().saveAsPath(this, suggested);
     if (path.isEmpty()) return false;
     QString error;
@@ -483,6 +645,7 @@ bool MainWindow::saveAs(SourceEditor* editor) {
     if (QMdiSubWindow* w = subWindowOf(editor))
         w->setWindowTitle(editor->displayName() + QStringLiteral("[*]"));
     addRecent(editor->path());
+    watch(editor->path());
     return true;
 }
 
@@ -550,16 +713,103 @@ OutputWindow* MainWindow::showOutput(const QString& source) {
     if (!out) {
         out = new OutputWindow(source, work_.errorFile(), work_.messageFile());
         connect(out, &OutputWindow::zoomRequested, this, &MainWindow::zoomTo);
-        QMdiSubWindow* sub = mdi_->addSubWindow(out);
-        sub->setAttribute(Qt::WA_DeleteOnClose);
-        sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
-        const QSize area = mdi_->viewport()->size();
-        const int h = std::max(area.height() / 3, 160);
-        sub->setGeometry(0, std::max(area.height() - h, 0), std::max(area.width(), 300), h);
-        sub->show();
+        connect(out, &OutputWindow::contentsChanged, this, [this] {
+            updateMarks();
+            showLineMessage();
+        });
+        outputs_->addWidget(out);
     }
-    mdi_->setActiveSubWindow(subWindowOf(out));
+    outputs_->setCurrentWidget(out);
+    outputDock_->setWindowTitle(out->windowTitle());
+    if (outputDock_->isHidden()) {
+        outputDock_->show();
+        resizeDocks({outputDock_}, {std::max(height() / 4, 140)}, Qt::Vertical);
+    }
     return out;
+}
+
+void MainWindow::showOutputFor(SourceEditor* editor) {
+    if (editor->isUntitled()) return;
+    if (OutputWindow* out = outputFor(editor->path())) {
+        outputs_->setCurrentWidget(out);
+        outputDock_->setWindowTitle(out->windowTitle());
+    }
+    updateMarks();
+}
+
+void MainWindow::updateMarks() {
+    for (QMdiSubWindow* w : mdi_->subWindowList()) {
+        auto* e = qobject_cast<SourceEditor*>(w->widget());
+        if (!e || e->isUntitled()) continue;
+        QMap<int, QChar> marks;
+        for (int i = 0; i < outputs_->count(); ++i)
+            if (auto* o = qobject_cast<OutputWindow*>(outputs_->widget(i)))
+                marks.insert(o->marksFor(e->path()));
+        e->setMessageMarks(marks);
+    }
+}
+
+void MainWindow::nextMessage(int direction) {
+    OutputWindow* out = nullptr;
+    if (SourceEditor* e = activeEditor(); e && !e->isUntitled()) out = outputFor(e->path());
+    if (!out) out = currentOutput();
+    if (!out || !out->step(direction))
+        statusBar()->showMessage(tr("There is no assembler message to go to."), 3000);
+}
+
+void MainWindow::goToLine() {
+    SourceEditor* e = activeEditor();
+    if (!e) return;
+    const int line = prompts().goToLine(this, e->caretLine(), e->document()->blockCount());
+    if (line <= 0) return;
+    e->goToLine(line, false);
+    e->setFocus();
+}
+
+void MainWindow::watch(const QString& path) {
+    if (!watcher_->files().contains(path) && QFileInfo::exists(path)) watcher_->addPath(path);
+}
+
+void MainWindow::onFileChanged(const QString& path) {
+    // A program that saves by writing a new file and renaming it ends the watch: watch again.
+    QTimer::singleShot(200, this, [this, path] {
+        watch(path);
+        for (QMdiSubWindow* w : mdi_->subWindowList())
+            if (auto* e = qobject_cast<SourceEditor*>(w->widget()); e && e->path() == path)
+                checkDiskChange(e);
+    });
+}
+
+void MainWindow::checkDiskChange(SourceEditor* editor) {
+    if (editor->isUntitled() || asking_.contains(editor)) return;
+    const QString now = SourceEditor::stampOf(editor->path());
+    if (now == editor->diskStamp()) return; // the editor's own save, or nothing changed
+    const QString name = QDir::toNativeSeparators(editor->path());
+    if (now.isEmpty()) {
+        statusBar()->showMessage(tr("%1 is no longer on disk.").arg(name), 5000);
+        return;
+    }
+    const QString text =
+        editor->document()->isModified()
+            ? tr("%1\n\nThis file has been changed by another program, and the document has "
+                 "changes that are not saved.\n\nReload it and lose those changes?")
+                  .arg(name)
+            : tr("%1\n\nThis file has been changed by another program.\n\nReload it?").arg(name);
+    asking_.insert(editor);
+    QPointer<SourceEditor> guard(editor);
+    const bool reload = prompts().reloadChanged(this, text);
+    if (!guard) return;
+    asking_.remove(editor);
+    QString error;
+    if (reload) {
+        if (!editor->reload(&error))
+            prompts().message(this, QMessageBox::Warning,
+                              tr("Cannot read %1: %2").arg(name, error));
+    } else {
+        // The document no longer matches the file: saving it is the user's choice now.
+        editor->acceptDiskStamp();
+        editor->document()->setModified(true);
+    }
 }
 
 void MainWindow::onAssemblerFinished(const QString& source, bool crashed, int exitCode) {

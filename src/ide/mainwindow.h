@@ -1,6 +1,12 @@
 // The main window: the documents as children of an MDI area, the menus and the tool bar, the
 // status bar with the caret position and the overwrite indicator, and the assembler runs with
-// their output windows.
+// their output windows, docked under the documents so that the messages stay in view. The
+// output of the active document's last run is the one shown; F4 and Shift+F4 step through its
+// messages, and the status bar shows the message of the line the caret is on.
+//
+// Document windows open inside the work area, at most as wide and high as it is, and Window ›
+// Cascade keeps them at a size to work in. Each document's file is watched: when another
+// program changes it, the editor offers to read it again.
 //
 // At start-up the installation directory ("General"/"Path" of the profile, default ".") becomes
 // the current directory; the assembler, QCONFIG.INI, PeldaTips.txt and the "doc" folder lie
@@ -9,13 +15,17 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 
 #include "appprofile.h"
 #include "helplauncher.h"
 #include "workfiles.h"
 
 class QAction;
+class QDockWidget;
+class QFileSystemWatcher;
 class QLabel;
+class QStackedWidget;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -49,7 +59,21 @@ class MainWindow : public QMainWindow {
     SourceEditor* activeEditor() const;
     SourceEditor* editorFor(const QString& path) const;
     OutputWindow* outputFor(const QString& source) const;
+    // The output shown in the dock, and the dock.
+    OutputWindow* currentOutput() const;
+    QDockWidget* outputDock() const { return outputDock_; }
     QStringList recentFiles() const { return recent_; }
+    // The folder that Open and Save As start in: the active document's, else the last file's.
+    QString documentFolder() const;
+
+    // Window placement: r moved (and cut, when it is larger) to lie inside area.
+    static QRect fitInside(const QRect& r, const QRect& area);
+    // The size of a new document window: wide enough for the edit width in columns.
+    QSize documentWindowSize() const;
+    // Window › Cascade: every window at the size of a new one (as far as the area allows),
+    // each a title bar lower and further right, starting again at the top left when the next
+    // would not fit.
+    void cascade();
 
     QString positionText() const;
     QString overwriteText() const;
@@ -68,6 +92,12 @@ class MainWindow : public QMainWindow {
 
     // Takes the editor to line of file, opening the file when needed.
     void zoomTo(const QString& file, int line);
+    // F4 and Shift+F4: the next or previous message of the output in view.
+    void nextMessage(int direction);
+    // Go to Line: asks for a line of the active document and shows it.
+    void goToLine();
+    // Checks whether another program changed the file of editor, and offers to reload it.
+    void checkDiskChange(SourceEditor* editor);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -81,6 +111,12 @@ class MainWindow : public QMainWindow {
     void updateWindowMenu();
     void addRecent(const QString& path);
     void applyEditorSettings();
+    void applyEditorSettings(SourceEditor* editor);
+    void showOutputFor(SourceEditor* editor);
+    void updateMarks();
+    void showLineMessage();
+    void watch(const QString& path);
+    void onFileChanged(const QString& path);
     QMdiSubWindow* addEditor(SourceEditor* editor);
     QMdiSubWindow* subWindowOf(QWidget* w) const;
     OutputWindow* showOutput(const QString& source);
@@ -100,6 +136,11 @@ class MainWindow : public QMainWindow {
     HelpLauncher help_;
     QLabel* position_;
     QLabel* overwrite_;
+    QDockWidget* outputDock_;
+    QStackedWidget* outputs_;
+    QFileSystemWatcher* watcher_;
+    QSet<SourceEditor*> asking_;
+    QString lineMessage_; // the message that the status bar shows for the caret's line
     QStringList recent_;
     int untitled_ = 0;
 
@@ -111,6 +152,14 @@ class MainWindow : public QMainWindow {
     QAction* printAct_;
     QAction* exitAct_;
     QAction* undoAct_;
+    QAction* redoAct_;
+    QAction* goToLineAct_;
+    QAction* lineNumbersAct_;
+    QAction* rulerAct_;
+    QAction* highlightAct_;
+    QAction* upperCaseAct_;
+    QAction* nextMessageAct_;
+    QAction* previousMessageAct_;
     QAction* cutAct_;
     QAction* copyAct_;
     QAction* pasteAct_;

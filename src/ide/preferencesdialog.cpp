@@ -16,6 +16,7 @@
 
 #include "optionpage.h"
 #include "prompts.h"
+#include "tabstops.h"
 
 namespace pelda {
 
@@ -23,9 +24,10 @@ namespace pelda {
 
 SettingsPage::SettingsPage(QWidget* parent)
     : QWidget(parent), width_(new QSpinBox(this)), fontLabel_(new QLabel(this)),
-      sample_(new QLabel(this)), path_(new QLineEdit(this)) {
+      sample_(new QLabel(this)), path_(new QLineEdit(this)), tabStops_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("Settings"));
     width_->setObjectName(QStringLiteral("value_nWidth"));
+    fontLabel_->setObjectName(QStringLiteral("fontLabel"));
     width_->setRange(20, 400);
     width_->setSuffix(tr(" columns"));
     width_->setToolTip(tr("Width of a new edit window, in characters"));
@@ -40,6 +42,11 @@ SettingsPage::SettingsPage(QWidget* parent)
     sample_->setFrameShape(QFrame::StyledPanel);
     sample_->setMinimumHeight(40);
 
+    tabStops_->setObjectName(QStringLiteral("value_TabStops"));
+    tabStops_->setToolTip(tr("The columns that Tab and Shift+Tab move to, for example "
+                             "10, 16, 36, 72"));
+    tabStops_->setMaximumWidth(260);
+
     path_->setObjectName(QStringLiteral("value_Path"));
     path_->setToolTip(tr("The folder that holds the assembler, QCONFIG.INI and the help pages"));
     auto* browse = new QPushButton(tr("&Browse..."), this);
@@ -51,6 +58,7 @@ SettingsPage::SettingsPage(QWidget* parent)
     form->addRow(tr("Edit window &width:"), width_);
     form->addRow(tr("Editor font:"), fontRow);
     form->addRow(QString(), sample_);
+    form->addRow(tr("&Tab stops:"), tabStops_);
     auto* pathLabel = new QLabel(tr("&Installation directory:"), this);
     pathLabel->setBuddy(path_);
     form->addRow(pathLabel, pathRow);
@@ -66,13 +74,31 @@ void SettingsPage::load(const AppProfile& profile) {
     width_->setValue(profile.editWidth());
     font_ = profile.editorFont();
     path_->setText(QDir::toNativeSeparators(profile.installPath()));
+    tabStops_->setText(formatTabStops(profile.tabStops()));
     showFont();
 }
 
-void SettingsPage::save(AppProfile& profile) const {
+bool SettingsPage::save(AppProfile& profile) {
+    const auto stops = tabStops();
+    if (!stops) return false;
     profile.setEditWidth(width_->value());
     profile.setEditorFont(font_);
     profile.setInstallPath(installPath());
+    profile.setTabStops(*stops);
+    return true;
+}
+
+std::optional<QList<int>> SettingsPage::tabStops() {
+    auto stops = parseTabStops(tabStops_->text());
+    if (!stops) {
+        prompts().message(this, QMessageBox::Warning,
+                          tr("The tab stops must be columns from 2 to %1 in ascending order, "
+                             "separated by commas, for example: 10, 16, 36, 72.")
+                              .arg(kMaxTabStopColumn));
+        tabStops_->setFocus();
+        tabStops_->selectAll();
+    }
+    return stops;
 }
 
 int SettingsPage::editWidth() const {
@@ -85,7 +111,7 @@ QString SettingsPage::installPath() const {
 }
 
 void SettingsPage::showFont() {
-    QFont f = font_.toFont();
+    QFont f = font_.shownFont();
     QString shown = QFontInfo(f).family();
     QString text = tr("%1, %2 pt").arg(font_.face).arg(pointSizeForHeight(font_.height), 0, 'g', 3);
     if (shown.compare(font_.face, Qt::CaseInsensitive) != 0)
@@ -102,11 +128,31 @@ void SettingsPage::applyChosenFont(const QFont& font) {
     showFont();
 }
 
+QFont SettingsPage::fontDialogStart() const {
+    // The dialog matches a font to its lists by family and style name: a font that names
+    // neither ("Courier New" shown as another face, or a face whose regular style is called
+    // "Book") would be matched to the first style of the list, which may be an oblique one.
+    QFont f = font_.shownFont();
+    const QFontInfo shown(f);
+    f.setFamily(shown.family());
+    f.setStyleName(shown.styleName());
+    return f;
+}
+
 void SettingsPage::chooseFont() {
-    bool ok = false;
-    QFont f = QFontDialog::getFont(&ok, font_.toFont(), this, tr("Editor Font"),
-                                   QFontDialog::MonospacedFonts);
-    if (ok) applyChosenFont(f);
+    const QFont start = fontDialogStart();
+    QFontDialog dlg(start, this);
+    dlg.setObjectName(QStringLiteral("fontDialog"));
+    dlg.setWindowTitle(tr("Editor Font"));
+    dlg.setOption(QFontDialog::MonospacedFonts);
+    if (dlg.exec() != QDialog::Accepted) return;
+    const QFont chosen = dlg.selectedFont();
+    // Accepted as it opened: the choice stays as it was, even when the face shown stands in
+    // for one that this machine lacks.
+    if (chosen.family() == start.family() && chosen.pointSizeF() == start.pointSizeF() &&
+        chosen.weight() == start.weight() && chosen.italic() == start.italic())
+        return;
+    applyChosenFont(chosen);
 }
 
 void SettingsPage::chooseFolder() {
@@ -148,6 +194,10 @@ PreferencesDialog::PreferencesDialog(const QString& qconfig, AppProfile& profile
 }
 
 bool PreferencesDialog::apply() {
+    if (!settings_->tabStops()) {
+        tabs_->setCurrentWidget(settings_);
+        return false;
+    }
     for (OptionPage* p : pages_) p->save(ini_);
     if (!ini_.save()) {
         prompts().message(this, QMessageBox::Warning,

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QList>
 #include <functional>
+#include <optional>
 
 #include "appprofile.h"
 #include "privateprofile.h"
@@ -25,17 +26,25 @@ class SettingsPage : public QWidget {
     explicit SettingsPage(QWidget* parent = nullptr);
 
     void load(const AppProfile& profile);
-    void save(AppProfile& profile) const;
+    // Writes the page into profile; false (after telling the user) when a value is wrong.
+    bool save(AppProfile& profile);
 
     // Takes a font chosen in the font dialog: the character height is 1.5 times the point
     // size, and a size above 12 points is set to 12 after telling the user.
     void applyChosenFont(const QFont& font);
     EditorFont editorFont() const { return font_; }
+    // The font that the font dialog opens with: the one the editor shows.
+    QFont fontDialogStart() const;
     int editWidth() const;
     QString installPath() const;
+    // The tab stops as typed; nothing (after telling the user) when they are not a list of
+    // ascending columns.
+    std::optional<QList<int>> tabStops();
+
+    // Opens the font dialog (the "Font..." button).
+    void chooseFont();
 
   private:
-    void chooseFont();
     void chooseFolder();
     void showFont();
 
@@ -43,6 +52,7 @@ class SettingsPage : public QWidget {
     QLabel* fontLabel_;
     QLabel* sample_;
     QLineEdit* path_;
+    QLineEdit* tabStops_;
     EditorFont font_;
 };
 

@@ -3,11 +3,13 @@
 // the ordinary message boxes and dialogs.
 #pragma once
 
+#include <QDialog>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <functional>
 
+class QListWidget;
 class QWidget;
 
 namespace pelda {
@@ -21,6 +23,12 @@ struct Prompts {
     std::function<int(QWidget* parent, const QStringList& choices)> chooseZoom;
     // A path to save a document under; empty when the user cancels.
     std::function<QString(QWidget* parent, const QString& suggested)> saveAsPath;
+    // Files to open, the dialog starting in folder; empty when the user cancels.
+    std::function<QStringList(QWidget* parent, const QString& folder)> openPaths;
+    // A line to go to, from 1 to last, offering current; 0 when the user cancels.
+    std::function<int(QWidget* parent, int current, int last)> goToLine;
+    // Yes or no to reloading a document whose file another program changed.
+    std::function<bool(QWidget* parent, const QString& text)> reloadChanged;
 };
 
 // The prompts in use. Tests replace members and restore them with resetPrompts().
@@ -29,5 +37,18 @@ void resetPrompts();
 
 // The title of every message box of the program.
 QString appTitle();
+
+// The dialog behind chooseZoom: the file references in a list wide enough to show them whole,
+// as far as the screen allows; a longer one is cut in the middle, where its folders are, and
+// shows in full as its tool tip.
+class ZoomChooser : public QDialog {
+    Q_OBJECT
+  public:
+    ZoomChooser(QWidget* parent, const QStringList& choices);
+    QListWidget* list() const { return list_; }
+
+  private:
+    QListWidget* list_;
+};
 
 } // namespace pelda

@@ -1,6 +1,7 @@
 // Running the assembler (the stand-in) and reading what it leaves: command line, environment,
 // working files, the output window's lines, its polling, and the references to source lines.
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include "outputwindow.h"
 #include "pelda_test_support.h"
 #include "privateprofile.h"
+#include "sourceeditor.h"
 #include "workfiles.h"
 
 using namespace pelda;
@@ -322,6 +324,73 @@ class AssemblerTest : public QObject {
         for (int row : {2, 4, 5}) dclick(row);
         QCOMPARE(int(zoom.size()), before);
         QCOMPARE(out.texts().value(5), QString("4 errors were encountered during the assembly."));
+    }
+
+    void severityLetters() {
+        const std::pair<const char*, char> cases[] = {
+            {"ZORA057E (4) Undefined", 'E'},
+            {"ASMA303W (2) Multiple", 'W'},
+            {"  ZORA001s lower case", 'S'},
+            {"ZORA0000I note", 'I'},
+            {"E (4) no identifier", 0},
+            {"ZORA057 (4) no letter", 0},
+            {"ZORAE (4) no digit", 0},
+            {"ZORA-57E (4) not alphanumeric", 0},
+            {"", 0},
+        };
+        for (const auto& [text, letter] : cases)
+            QVERIFY2(severityLetter(text) == QChar(letter), text);
+    }
+
+    void messagesByColourCountAndLine() {
+        Install in;
+        QTemporaryDir d;
+        const QString err = d.filePath("e"), msg = d.filePath("m");
+        peldatest::writeFile(err, "ZORA057E (4) bad\nZORA099S (6,SAVEAREA.mac(3)) worse\n"
+                                  "(9) no identifier\n");
+        peldatest::writeFile(msg, "ZORA163W (4) odd\nZORA001I (ABC) no line\n"
+                                  "ZORA002N (2) noted\n");
+        OutputWindow out(in.source, err, msg);
+        out.load();
+        const OutputWindow::Counts c = out.counts();
+        QCOMPARE(c.errors, 3); // the unmarked line of the error file counts as an error
+        QCOMPARE(c.warnings, 1);
+        QCOMPARE(c.notes, 2);
+        QCOMPARE(out.findChild<QLabel*>("counts")->text(), QString("3 errors, 1 warning, 2 notes"));
+        // Each message in the colour of its severity.
+        QCOMPARE(out.list()->item(3)->foreground().color(),
+                 SourceEditor::severityColour('W').darker(125));
+        QCOMPARE(out.list()->item(0)->foreground().color(),
+                 SourceEditor::severityColour('E').darker(125));
+        // The lines of the source and of the member, the most severe message deciding.
+        QCOMPARE(out.marksFor(in.source),
+                 (QMap<int, QChar>{{2, 'I'}, {4, 'E'}, {6, 'E'}, {9, 'E'}}));
+        QCOMPARE(out.marksFor(in.member), (QMap<int, QChar>{{3, 'E'}}));
+        QCOMPARE(out.messagesAt(in.source, 4),
+                 QStringList({"ZORA057E (4) bad", "ZORA163W (4) odd"}));
+        QCOMPARE(out.messagesAt(in.member, 3), QStringList({"ZORA099S (6,SAVEAREA.mac(3)) worse"}));
+        QVERIFY(out.messagesAt(in.source, 5).isEmpty());
+    }
+
+    void enterJumpsAndSteppingSkipsLinesWithoutReference() {
+        Install in;
+        QTemporaryDir d;
+        const QString err = d.filePath("e"), msg = d.filePath("m");
+        peldatest::writeFile(err, "E (4) one\nE (ABC) none\nE (9) two\n");
+        peldatest::writeFile(msg, "");
+        OutputWindow out(in.source, err, msg);
+        out.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&out));
+        out.load();
+        QSignalSpy zoom(&out, &OutputWindow::zoomRequested);
+        QVERIFY(out.step(1)); // from the summary round to the first
+        QVERIFY(out.step(1)); // over the line that names no source line
+        QCOMPARE(zoom.last(), QVariantList({in.source, 9}));
+        out.list()->setCurrentRow(0);
+        out.list()->setFocus();
+        QTest::keyClick(out.list(), Qt::Key_Return);
+        QCOMPARE(zoom.last(), QVariantList({in.source, 4}));
+        QCOMPARE(zoom.size(), 3);
     }
 };
 

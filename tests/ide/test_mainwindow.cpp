@@ -1,12 +1,19 @@
 // The main window driven as a user would: documents, status bar, find and replace, a run of the
 // (stand-in) assembler with its output and zoom, the font rule, tips, help and printing.
 #include <QApplication>
+#include <QDockWidget>
+#include <QFontDialog>
+#include <QLabel>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QPrinter>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 #include "appprofile.h"
 #include "assembler.h"
@@ -16,6 +23,7 @@
 #include "outputwindow.h"
 #include "pelda_test_support.h"
 #include "preferencesdialog.h"
+#include "prompts.h"
 #include "sourceeditor.h"
 #include "tipdialog.h"
 
@@ -168,10 +176,7 @@ class MainWindowTest : public QObject {
         w.mdiArea()->setActiveSubWindow(w.mdiArea()->subWindowList().first());
         w.assembleCurrent();
         QTRY_VERIFY_WITH_TIMEOUT(!w.assembler()->isRunning(), 20000);
-        int outputs = 0;
-        for (QMdiSubWindow* s : w.mdiArea()->subWindowList())
-            outputs += qobject_cast<OutputWindow*>(s->widget()) != nullptr;
-        QCOMPARE(outputs, 1);
+        QCOMPARE(w.outputDock()->findChildren<OutputWindow*>().size(), 1);
         qunsetenv("ZORA_STANDIN_RECORD");
     }
 
@@ -248,7 +253,7 @@ class MainWindowTest : public QObject {
         page.save(profile);
         QCOMPARE(profile.editorFont().height, 18);
         QCOMPARE(profile.editorFont().toFont().pointSizeF(), 12.0);
-        QVERIFY(QFontInfo(profile.editorFont().toFont()).fixedPitch()); // a monospaced stand-in
+        QCOMPARE(profile.editorFont().face, QString("Courier New"));
         f.setPointSize(9);
         page.applyChosenFont(f);
         QCOMPARE(m.texts.size(), 1);
@@ -326,6 +331,228 @@ class MainWindowTest : public QObject {
         printer.setOutputFileName(in.path("out.pdf"));
         w.printDocument(e, &printer);
         QVERIFY(peldatest::readFile(in.path("out.pdf")).startsWith("%PDF"));
+    }
+
+    void errorListStaysInView() {
+        Install in;
+        peldatest::setInstallPath(in.dir.path());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        SourceEditor* e = w.openFile(in.source);
+        QCOMPARE(w.positionText(), QString("Line 1,Col 1"));
+        w.assembleCurrent();
+        QTRY_VERIFY_WITH_TIMEOUT(w.outputFor(in.source) != nullptr, 20000);
+        QTRY_VERIFY(w.outputFor(in.source)->counts().errors > 0);
+        OutputWindow* out = w.outputFor(in.source);
+        // Docked under the documents, with the output window's own title and texts.
+        QVERIFY(w.outputDock()->isVisible());
+        QCOMPARE(w.dockWidgetArea(w.outputDock()), Qt::BottomDockWidgetArea);
+        QCOMPARE(w.outputDock()->windowTitle(), "Assembler output of: '" + in.source + "'");
+        QCOMPARE(out->texts().value(5), QString("4 errors were encountered during the assembly."));
+        QCOMPARE(OutputWindow::countsText(out->counts()), QString("3 errors, 1 warning, 0 notes"));
+        QCOMPARE(e->messageMarks(), (QMap<int, QChar>{{4, 'E'}, {6, 'E'}, {7, 'W'}, {9, 'E'}}));
+
+        // F4 and Shift+F4 from the editor: the messages in turn, round at the ends.
+        peldatest::Messages m;
+        m.zoomAnswer = 0; // the copy statement, not the member
+        w.mdiArea()->setActiveSubWindow(w.mdiArea()->subWindowList().first());
+        e->setFocus();
+        QList<int> visited;
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(w.activeEditor(), Qt::Key_F4);
+            visited << selectedLine(e);
+        }
+        QCOMPARE(visited, (QList<int>{4, 6, 9, 7, 4}));
+        QTest::keyClick(w.activeEditor(), Qt::Key_F4, Qt::ShiftModifier);
+        QCOMPARE(selectedLine(e), 7);
+        QCOMPARE(m.zoomCalls, 1);
+
+        // The message of the caret's line in the status bar, and gone on a line without one.
+        e->goToLine(9);
+        QCOMPARE(w.statusBar()->currentMessage(),
+                 QString("ZORA057E (9) Undefined operation code - FOO"));
+        e->goToLine(2);
+        QCOMPARE(w.statusBar()->currentMessage(), QString());
+        // The member opened from the list gets its own marks.
+        w.zoomTo(in.member, 3);
+        QCOMPARE(w.editorFor(in.member)->messageMarks(), (QMap<int, QChar>{{3, 'E'}}));
+    }
+
+    void windowPlacement_data() {
+        QTest::addColumn<QRect>("wanted");
+        QTest::addColumn<QRect>("placed");
+        const QRect area(0, 0, 800, 600);
+        QTest::newRow("inside stays") << QRect(10, 10, 300, 200) << QRect(10, 10, 300, 200);
+        QTest::newRow("past the right edge")
+            << QRect(700, 20, 300, 200) << QRect(500, 20, 300, 200);
+        QTest::newRow("past the bottom") << QRect(20, 500, 300, 200) << QRect(20, 400, 300, 200);
+        QTest::newRow("wider than the area") << QRect(60, 30, 1200, 200) << QRect(0, 30, 800, 200);
+        QTest::newRow("above and left") << QRect(-40, -10, 300, 200) << QRect(0, 0, 300, 200);
+    }
+    void windowPlacement() {
+        QFETCH(QRect, wanted);
+        QFETCH(QRect, placed);
+        QCOMPARE(MainWindow::fitInside(wanted, QRect(0, 0, 800, 600)), placed);
+    }
+
+    void newWindowsAndCascadeStayInsideTheArea() {
+        Install in;
+        peldatest::setInstallPath(in.dir.path());
+        MainWindow w;
+        w.resize(900, 640);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect area(QPoint(0, 0), w.mdiArea()->viewport()->size());
+        const QSize wanted = w.documentWindowSize();
+        QVERIFY(wanted.width() < area.width()); // 85 columns fit here
+        for (int i = 0; i < 7; ++i) {
+            w.newDocument();
+            for (QMdiSubWindow* s : w.mdiArea()->subWindowList())
+                QVERIFY2(area.contains(s->geometry()), qPrintable(QString::number(i)));
+        }
+        // A nested file reference opens its window inside the area too.
+        w.zoomTo(in.member, 2);
+        QVERIFY(area.contains(w.mdiArea()->activeSubWindow()->geometry()));
+        w.cascade();
+        QSet<int> offsets;
+        for (QMdiSubWindow* s : w.mdiArea()->subWindowList()) {
+            QVERIFY(area.contains(s->geometry()));
+            QCOMPARE(s->size(), wanted.boundedTo(area.size()));
+            offsets << s->x();
+        }
+        QVERIFY(offsets.size() > 1);
+        // Wider than the area: cut to it, and still inside.
+        w.profile().setEditWidth(400);
+        w.newDocument();
+        QCOMPARE(w.mdiArea()->activeSubWindow()->width(), area.width());
+        QVERIFY(area.contains(w.mdiArea()->activeSubWindow()->geometry()));
+        for (QMdiSubWindow* s : w.mdiArea()->subWindowList())
+            if (auto* d = qobject_cast<SourceEditor*>(s->widget()))
+                d->document()->setModified(false);
+    }
+
+    void fontDialogRoundTrip() {
+        peldatest::Install in;
+        peldatest::setInstallPath(in.dir.path());
+        AppProfile profile;
+        EditorFont chosen;
+        chosen.face = QStringLiteral("DejaVu Sans Mono");
+        profile.setEditorFont(chosen);
+        SettingsPage page;
+        page.load(profile);
+        auto acceptDialog = [](std::function<void(QFontDialog*)> change) {
+            QTimer::singleShot(0, [change] {
+                auto* dlg = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dlg);
+                if (change) change(dlg);
+                dlg->accept();
+            });
+        };
+        // Accepted as it opened: nothing changes, and the face is not made oblique.
+        acceptDialog(nullptr);
+        page.chooseFont();
+        QCOMPARE(page.editorFont().face, chosen.face);
+        QCOMPARE(page.editorFont().italic, false);
+        QCOMPARE(page.editorFont().weight, 400);
+        QCOMPARE(page.editorFont().height, 15);
+        // A real change comes back.
+        acceptDialog([](QFontDialog* dlg) {
+            QFont f = dlg->currentFont();
+            f.setWeight(QFont::Bold);
+            f.setStyleName(QString());
+            f.setPointSize(11);
+            dlg->setCurrentFont(f);
+        });
+        page.chooseFont();
+        QCOMPARE(page.editorFont().weight, 700);
+        QCOMPARE(page.editorFont().height, 16);
+        QCOMPARE(page.editorFont().italic, false);
+        // The profile's face missing here: accepting unchanged keeps "Courier New" all the same.
+        chosen.face = QStringLiteral("Courier New Q7");
+        profile.setEditorFont(chosen);
+        page.load(profile);
+        acceptDialog(nullptr);
+        page.chooseFont();
+        QCOMPARE(page.editorFont().face, QString("Courier New Q7"));
+    }
+
+    void dialogsStartInTheDocumentsFolder() {
+        Install in;
+        peldatest::setInstallPath(QDir::tempPath());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        peldatest::Messages m;
+        QStringList folders;
+        prompts().openPaths = [&](QWidget*, const QString& folder) {
+            folders << folder;
+            return QStringList();
+        };
+        QString suggested;
+        prompts().saveAsPath = [&](QWidget*, const QString& s) {
+            suggested = s;
+            return QString();
+        };
+        w.openFile(in.source);
+        QTest::keyClick(w.activeEditor(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(folders, QStringList({in.dir.path()}));
+        // An untitled document is offered the folder of the last file.
+        SourceEditor* e = w.newDocument();
+        w.saveAs(e);
+        QCOMPARE(suggested, in.path("Untitled1.390"));
+    }
+
+    void reloadWhenAnotherProgramChangesTheFile() {
+        Install in;
+        peldatest::setInstallPath(in.dir.path());
+        MainWindow w;
+        SourceEditor* e = w.openFile(in.source);
+        peldatest::Messages m;
+        QStringList asked;
+        bool answer = true;
+        prompts().reloadChanged = [&](QWidget*, const QString& text) {
+            asked << text;
+            return answer;
+        };
+        // The editor's own save asks nothing.
+        e->moveCursor(QTextCursor::End);
+        e->insertPlainText("* mine\n");
+        QVERIFY(w.save(e));
+        QTest::qWait(400);
+        QVERIFY(asked.isEmpty());
+        // Another program's change is offered, and reloading is one step that Undo takes back.
+        QTest::qWait(20);
+        peldatest::writeFile(in.source, "* theirs\n");
+        QTRY_COMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains("changed by another program"));
+        QCOMPARE(e->toPlainText(), QString("* theirs\n"));
+        QVERIFY(!e->document()->isModified());
+        e->undo();
+        QVERIFY(e->toPlainText().endsWith("* mine\n"));
+        e->redo();
+        // Refused: the document keeps its text and counts as changed.
+        answer = false;
+        QTest::qWait(20);
+        peldatest::writeFile(in.source, "* theirs again\n");
+        QTRY_COMPARE(asked.size(), 2);
+        QCOMPARE(e->toPlainText(), QString("* theirs\n"));
+        QVERIFY(e->document()->isModified());
+        e->document()->setModified(false);
+    }
+
+    void zoomChooserShowsTheReferencesWhole() {
+        const QString source = "/home/user/projects/payroll/assembler/sources/PAYROLL.390, line 14";
+        const QString member = "/home/user/projects/payroll/assembler/macros/SAVEAREA.mac, line 3";
+        ZoomChooser dlg(nullptr, {source, member});
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QListWidget* list = dlg.list();
+        for (int row = 0; row < 2; ++row)
+            QVERIFY(list->viewport()->width() >=
+                    list->fontMetrics().horizontalAdvance(list->item(row)->text()));
+        QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+        QCOMPARE(list->item(1)->toolTip(), member);
     }
 };
 

@@ -1,7 +1,9 @@
-// Pictures of the real windows for a person to look at: the main window with a document, every
-// page of the preferences dialog, the output window after a run and the tip of the day. They
+// Pictures of the real windows for a person to look at: a highlighted source with the ruler,
+// guides and line numbers, the main window with a document, every page of the preferences
+// dialog, the main window and its docked error list after a run, and the tip of the day. They
 // are written to screenshots/ in the build tree; the test checks that none is blank.
 #include <QApplication>
+#include <QDockWidget>
 #include <QHash>
 #include <QImage>
 #include <QMdiArea>
@@ -52,6 +54,33 @@ bool shoot(QWidget* w, const QString& name, QString* why) {
     return true;
 }
 
+const char* const kRichSource =
+    "*PROCESS RENT\n"
+    "*---------------------------------------------------------------------*\n"
+    "* PAYROLL: adds up the week's hours of every employee.                *\n"
+    "*---------------------------------------------------------------------*\n"
+    "         MACRO\n"
+    "&LABEL   ENTER &REGS=(14,12)\n"
+    ".* Save the caller's registers and chain the save areas.\n"
+    "         AIF   (T'&LABEL EQ 'O').NOLAB\n"
+    "&LABEL   DS    0H\n"
+    ".NOLAB   STM   &REGS,12(13)\n"
+    "         MEND\n"
+    "PAYROLL  CSECT                                                          PAY00010\n"
+    "PAYROLL  AMODE 31                                                       PAY00020\n"
+    "         ENTER\n"
+    "         USING PAYROLL,R12          base register\n"
+    "         LA    R2,TABLE             first employee\n"
+    "LOOP     L     R4,HOURS(,R2)        hours of this week\n"
+    "         AH    R4,=H'40'            plus the standard\n"
+    "         CLI   FLAG,X'FF'           last entry?\n"
+    "         JNE   LOOP\n"
+    "         WTO   'PAYROLL: all employees are paid, the week is closed andX\n"
+    "                the report is on its way'\n"
+    "TABLE    DC    4F'0',CL8'SMITH'\n"
+    "FLAG     DC    X'00'\n"
+    "         END   PAYROLL\n";
+
 } // namespace
 
 class ScreenshotTest : public QObject {
@@ -83,6 +112,16 @@ class ScreenshotTest : public QObject {
         w.resize(1100, 760);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // A source with every kind of statement, continued lines and sequence numbers.
+        peldatest::writeFile(in.path("PAYROLL.390"), kRichSource);
+        SourceEditor* rich = w.openFile(in.path("PAYROLL.390"));
+        QVERIFY(rich);
+        w.mdiArea()->activeSubWindow()->showMaximized();
+        rich->goToLine(12, false);
+        QVERIFY2(shoot(&w, "editor-highlighted", &why), qPrintable(why));
+        w.mdiArea()->activeSubWindow()->showNormal();
+        w.mdiArea()->activeSubWindow()->close();
+
         SourceEditor* e = w.openFile(in.source);
         QVERIFY(e);
         e->goToLine(4);
@@ -105,8 +144,10 @@ class ScreenshotTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(w.outputFor(in.source) != nullptr, 20000);
         OutputWindow* out = w.outputFor(in.source);
         QCOMPARE(out->texts().size(), 6);
+        QTRY_VERIFY(out->counts().errors > 0);
+        QVERIFY(w.outputDock()->isVisible());
         QVERIFY2(shoot(&w, "main-window-after-run", &why), qPrintable(why));
-        QVERIFY2(shoot(out, "output-window", &why), qPrintable(why));
+        QVERIFY2(shoot(w.outputDock(), "error-list", &why), qPrintable(why));
 
         TipDialog tip(in.path("PeldaTips.txt"), w.profile(), &w);
         tip.show();
