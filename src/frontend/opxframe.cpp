@@ -22,6 +22,7 @@
 #include "filetree.h"
 #include "opx.h"
 #include "prompts.h"
+#include "saverequest.h"
 
 namespace opxwin {
 
@@ -257,8 +258,9 @@ void OpxFrame::handleFileNew() {
         openXmitFile(info.absolutePath(), info.fileName());
 }
 
-bool OpxFrame::runBuildWizard(const QString&, const QString&) {
-    return false;
+bool OpxFrame::runBuildWizard(const QString& dir, const QString& name) {
+    SaveRequest request(this, dir, name);
+    return request.save();
 }
 
 void OpxFrame::handleAbout() {
