@@ -55,12 +55,12 @@ void threeMembers() {
 }
 
 // Answers the first page with a path, a type and an overwrite button, and OK on every page.
-std::function<int(WizardPage*)> pages(const QString& path, int type, const char* replace) {
+std::function<int(WizardPage*)> pages(const QString& path, int type, const QString& replace) {
     return [=](WizardPage* p) {
         if (auto* first = qobject_cast<ExtractDialog*>(p)) {
             first->pathEdit()->setText(path);
             first->selectType(type);
-            QString r = QString::fromLatin1(replace);
+            const QString& r = replace;
             (r == "Always"  ? first->alwaysButton()
              : r == "Never" ? first->neverButton()
                             : first->promptButton())
@@ -456,7 +456,7 @@ class FakeBridgeTest : public QObject {
         Recorder rec;
         rec.overwriteAnswers = answers;
         rec.failedAnswers = failedAnswers;
-        rec.page = pages("/o/&M.txt", 0, replace.toLatin1().constData());
+        rec.page = pages("/o/&M.txt", 0, replace);
         f.frame.handleExtract();
         QCOMPARE(rec.overwriteTexts.size(), questions);
         if (questions > 0) QCOMPARE(rec.overwriteTexts.first(), QString("File exists: /o/A.txt"));
