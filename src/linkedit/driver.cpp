@@ -1,0 +1,131 @@
+// The job step: the calling order of one linkage-editor run (options, files, input, the last
+// module, the closing line) and the input loop that hands each record to the object module
+// reader or to the statement processor.
+//
+//    VRL000I PARAMETERS - LIST=ALL
+//    ...                                        (file table, statements, modules)
+//
+//    VRL009I Processing completed, return code is 4
+#include <cstdlib>
+#include <ctime>
+
+#include "linkedit.h"
+#include "resolution.h"
+#include "runtime.h"
+
+namespace vrl {
+
+namespace {
+
+// Skips a GOFF object module (records with X'03' up to its END record); GOFF input is not
+// read by this linkage editor, so the module is reported as discarded.
+void skipGoffModule(Job& job) {
+    Record r = job.records[0];
+    while ((r.bytes[1] >> 4) != 0x4) {
+        const int st = readRecord(job, r);
+        if (st != 0 || r.bytes[0] != 0x03) break;
+    }
+    ++job.objectModules;
+    if (!job.stopped()) issue(job, kWarning, "VRL159W Object module discarded due to errors.");
+}
+
+} // namespace
+
+Job::Job() = default;
+Job::~Job() {
+    rt::freeMessageQueue(&queue);
+}
+
+void takeTime(int fields[6]) {
+    // Tests fix the clock so that listings and saved modules can be compared byte for byte.
+    if (const char* fixed = std::getenv("VRLCORE_TEST_TIME"); fixed != nullptr) {
+        int v[6];
+        if (std::sscanf(fixed, "%4d%2d%2d%2d%2d%2d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) ==
+            6) {
+            for (int i = 0; i < 6; ++i) fields[i] = v[i];
+            return;
+        }
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const int v[6] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                      local.tm_hour,        local.tm_min,     local.tm_sec};
+    for (int i = 0; i < 6; ++i) fields[i] = v[i];
+}
+
+void processInput(Job& job, size_t depth) {
+    bool pending = false; // an object record met in a continuation waits in job.records
+    Record r;
+    for (;;) {
+        if (job.stopped()) return;
+        if (job.stack.size() <= depth) {
+            if (depth == 0 && openNextSyslin(job)) continue;
+            return;
+        }
+        if (!pending) {
+            const int st = readRecord(job, r);
+            if (st < 0) return;
+            if (st > 0) {
+                popInput(job);
+                continue;
+            }
+            job.records.assign(1, r);
+            job.firstRecord = job.current()->records;
+        }
+        pending = false;
+        const uint8_t first = job.records[0].bytes[0];
+        if (first == obj::kCardId) {
+            readObjectModule(job);
+            reportUnprocessedRequests(job);
+        } else if (first == 0x03) {
+            skipGoffModule(job);
+            reportUnprocessedRequests(job);
+        } else {
+            pending = processStatement(job) == 1;
+        }
+    }
+}
+
+void finishModule(Job& job) {
+    if (job.objectModules > 0)
+        printLine(job, "No module saved: this linkage editor reads and checks its input only.", 1);
+    resetModule(job);
+}
+
+void resetModule(Job& job) {
+    job.aliases.clear();
+    job.order.clear();
+    job.library.clear();
+    job.objectModules = 0;
+    job.privateCounter = 0;
+    job.moduleSeverity = 0;
+}
+
+void runJobStep(Job& job, int mode) {
+    takeTime(job.runTime);
+    setDefaults(job, mode);
+    if (!job.callerMember.empty()) {
+        job.invocation.member = job.callerMember;
+        job.invocation.set(kReplace, true);
+    }
+    parseOptions(job, job.parm != nullptr ? job.parm : "", job.invocation, OptionSource::kParm);
+    deriveOptions(job);
+    job.options = job.invocation;
+    bindFiles(job);
+    if (!job.stopped()) {
+        job.options = job.invocation;
+        job.moduleSeverity = 0;
+        processInput(job, 0);
+        if (!job.stopped()) {
+            reportUnprocessedRequests(job);
+            finishModule(job);
+        }
+    }
+    closeInputs(job);
+    printLine(job, "", 0);
+    issue(job, kInfo, format("VRL009I Processing completed, return code is %d", job.rc));
+    closeListing(job);
+}
+
+} // namespace vrl
