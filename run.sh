@@ -17,7 +17,7 @@ JOBS=${JOBS:-2}
 # benchmarks, fuzz targets and window programs need besides.
 BASE_PACKAGES=(
   build-essential cmake ninja-build pkg-config python3 binutils file
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev zlib1g-dev libbz2-dev
 )
 PACKAGES=(
   "${BASE_PACKAGES[@]}"

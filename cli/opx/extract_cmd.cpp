@@ -171,7 +171,7 @@ class Extractor {
                        uint32_t records, const opx::ExtractOutcome& outcome);
     void linkAliases(XmitDataSet* ds, const std::map<std::string, std::string>& written,
                      const std::vector<std::string>& selected);
-    void expandNested(const std::string& file, int depth);
+    void expandNested(const std::string& file, uint32_t records, int depth);
 
     const ExtractOptions& o_;
     const Encoding& enc_;
@@ -357,7 +357,7 @@ void Extractor::run(const std::string& path, unsigned number,
 
     // Members written: by member name, the file (for aliases); and transmit files to follow.
     std::map<std::string, std::string> written;
-    std::vector<std::string> nested;
+    std::vector<std::pair<std::string, uint32_t>> nested; // transmit files written, records
     const time_t sequentialTime = transmitTime(h);
 
     int result = opx::extractStep(EXTRACT_GO, h, &req, extras);
@@ -392,7 +392,8 @@ void Extractor::run(const std::string& path, unsigned number,
                     if (!o_.noTimes) setModificationTime(pending, sequentialTime);
                     const opx::ExtractOutcome& outcome = *opx::extractOutcome(&req);
                     reportWritten(pendingNew, "", pending, req.recordsWritten, outcome);
-                    if (outcome.content == opx::Content::Transmit) nested.push_back(pending);
+                    if (outcome.content == opx::Content::Transmit)
+                        nested.emplace_back(pending, req.recordsWritten);
                 }
                 continue;
             }
@@ -412,7 +413,8 @@ void Extractor::run(const std::string& path, unsigned number,
                     }
                 }
             }
-            if (outcome.content == opx::Content::Transmit) nested.push_back(pending);
+            if (outcome.content == opx::Content::Transmit)
+                nested.emplace_back(pending, req.recordsWritten);
             break;
         }
         case EXTRACT_RESULT_NOT_WRITTEN:
@@ -440,7 +442,7 @@ void Extractor::run(const std::string& path, unsigned number,
     if (partitioned && severity < 12 && o_.aliases != "skip")
         linkAliases(&ds, written, memberNames);
     if (o_.recursive && !quit_)
-        for (const std::string& f : nested) expandNested(f, depth);
+        for (const auto& [f, records] : nested) expandNested(f, records, depth);
 }
 
 // Aliases of the members written: relative symbolic links beside their member's file, or
@@ -539,12 +541,15 @@ void Extractor::linkAliases(XmitDataSet* ds, const std::map<std::string, std::st
 
 // A transmit file written from a member or data set: extracted into a folder of the same name
 // without ".xmi", and removed when that went well.
-void Extractor::expandNested(const std::string& file, int depth) {
+void Extractor::expandNested(const std::string& file, uint32_t records, int depth) {
+    // NAME.xmi goes into NAME; a file of another name into a folder of its own name, which
+    // takes the file's place once it is complete.
     std::string folder = file;
-    if (folder.size() > 4 && folder.compare(folder.size() - 4, 4, ".xmi") == 0)
+    const bool xmi = folder.size() > 4 && folder.compare(folder.size() - 4, 4, ".xmi") == 0;
+    if (xmi)
         folder.resize(folder.size() - 4);
     else
-        folder += ".d";
+        folder += ".opx-d";
     if (depth + 1 > kMaxDepth) {
         std::fprintf(stderr,
                      "opx: %s: transmit files nested more than %d deep are not followed; it "
@@ -569,7 +574,9 @@ void Extractor::expandNested(const std::string& file, int depth) {
     if (!ok) return;
     // The folder takes the place of the file.
     ::unlink(file.c_str());
+    if (!xmi && std::rename(folder.c_str(), file.c_str()) == 0) folder = file;
     if (totals.created > 0) --totals.created;
+    totals.records -= std::min<unsigned long>(totals.records, records);
     if (o_.json)
         totals.results.push_back({{"result", "expanded"}, {"file", file}, {"folder", folder}});
     else

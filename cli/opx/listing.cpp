@@ -11,6 +11,11 @@
 
 namespace opxcli {
 
+opx::ImageOptions& imageOptions() {
+    static opx::ImageOptions options;
+    return options;
+}
+
 std::string trimRight(std::string_view s) {
     size_t n = s.size();
     while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
@@ -97,10 +102,30 @@ int info(const std::string& path, bool asJson, const Encoding& enc) {
                      {"user", jsonText(h->originUser)},
                      {"time", jsonText(h->originTime)}};
     doc["dataSets"] = json::array();
+    const opx::ImageKind image = opx::imageKind(h);
+    const opx::TapeFileInfo* firstTape = opx::tapeFileInfo(h, 1);
+    doc["format"] = image == opx::ImageKind::Tape         ? "tape"
+                    : image == opx::ImageKind::BareUnload ? "unload"
+                                                          : "transmit";
+    if (image == opx::ImageKind::Tape) {
+        doc["volume"] =
+            firstTape && firstTape->labeled ? jsonText(firstTape->volumeSerial) : json(nullptr);
+        doc["labeled"] = firstTape && firstTape->labeled;
+    }
     if (!asJson) {
         std::printf("File:     %s\n", path.c_str());
-        std::printf("Origin:   node %s, user %s, time %s\n", enc.text(h->originNode).c_str(),
-                    enc.text(h->originUser).c_str(), enc.text(h->originTime).c_str());
+        if (image == opx::ImageKind::Tape) {
+            if (firstTape && firstTape->labeled)
+                std::printf("Tape:     volume %s, standard labels\n",
+                            enc.text(firstTape->volumeSerial).c_str());
+            else
+                std::printf("Tape:     unlabeled\n");
+        } else if (image == opx::ImageKind::BareUnload) {
+            std::printf("Unload:   an IEBCOPY unload outside a transmit file\n");
+        } else {
+            std::printf("Origin:   node %s, user %s, time %s\n", enc.text(h->originNode).c_str(),
+                        enc.text(h->originUser).c_str(), enc.text(h->originTime).c_str());
+        }
     }
     const char* openMessage = h->message;
     for (uint32_t i = 0; i < h->fileCount && h->dataSets != nullptr; ++i) {
@@ -152,6 +177,13 @@ int info(const std::string& path, bool asJson, const Encoding& enc) {
         d["records"] = sized ? json(records) : json(nullptr);
         d["bytes"] = sized ? json(bytes) : json(nullptr);
         if (!dirError.empty()) d["error"] = dirError;
+        const opx::TapeFileInfo* tapeFile = opx::tapeFileInfo(h, ds->fileNumber);
+        if (tapeFile != nullptr)
+            d["tape"] = {
+                {"file", tapeFile->number},
+                {"blocks", tapeFile->blocks},
+                {"offset", tapeFile->offset},
+                {"created", tapeFile->created.empty() ? json(nullptr) : json(tapeFile->created)}};
         if (ds->kind == XMIT_KIND_MESSAGE)
             d["message"] = jsonText(ds->messageText ? ds->messageText : "");
         doc["dataSets"].push_back(d);
@@ -165,6 +197,10 @@ int info(const std::string& path, bool asJson, const Encoding& enc) {
         std::printf("  BLKSIZE:       %s\n",
                     ds->blksize >= 0 ? std::to_string(ds->blksize).c_str() : "-");
         std::printf("  Encrypted:     %s\n", ds->encrypted ? "yes" : "no");
+        if (tapeFile != nullptr)
+            std::printf("  Tape file:     %u, %" PRIu64 " blocks from offset %" PRId64 "%s%s\n",
+                        tapeFile->number, tapeFile->blocks, tapeFile->offset,
+                        tapeFile->created.empty() ? "" : ", created ", tapeFile->created.c_str());
         if (sized)
             std::printf("  Size:          %" PRIu64 " records, %" PRIu64 " bytes (%s)\n", records,
                         bytes, humanSize(bytes).c_str());

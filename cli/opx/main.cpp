@@ -50,8 +50,8 @@ const char* const kTypeHelp =
 
 int main(int argc, char** argv) {
     CLI::App app{
-        "Reads TSO TRANSMIT files: what they carry, and the members of their partitioned data "
-        "sets.\n"
+        "Reads TSO TRANSMIT files, AWS and HET tape images and bare IEBCOPY unloads: what they "
+        "carry, and the members of their partitioned data sets.\n"
         "Code pages come from CODEPAGE_ASCII (default 819) and CODEPAGE_EBCDIC (default 1047).\n"
         "Text is written in UTF-8 when the locale's character set is UTF-8 (--encoding chooses "
         "another).",
@@ -69,17 +69,24 @@ int main(int argc, char** argv) {
         "(cpconv --list); default: UTF-8 on a UTF-8 locale, else CODEPAGE_ASCII";
     app.add_option("--encoding", encodingName, encodingHelp);
 
+    opx::ImageOptions& tape = opxcli::imageOptions();
+    app.add_option("--tape-recfm", tape.recfm,
+                   "the record format of an unlabeled tape's files (F, FB, V, VB, VBS, U); "
+                   "default: told from the data");
+    app.add_option("--tape-lrecl", tape.lrecl, "the record length of an unlabeled tape's files");
+    app.add_option("--tape-blksize", tape.blksize, "the block size of an unlabeled tape's files");
+
     std::string path;
     unsigned number = 0;
     bool human = false;
     CLI::App* infoCmd =
         app.add_subcommand("info", "describe the file and every data set in it, with its size");
-    infoCmd->add_option("FILE", path, "the transmit file")->required();
+    infoCmd->add_option("FILE", path, "the transmit file, tape image or unload")->required();
     infoCmd->add_flag("--json", asJson, "print JSON instead of text");
     infoCmd->add_option("--encoding", encodingName, encodingHelp);
     CLI::App* listCmd = app.add_subcommand(
         "list", "list the members of a partitioned data set: statistics, records, bytes, content");
-    listCmd->add_option("FILE", path, "the transmit file")->required();
+    listCmd->add_option("FILE", path, "the transmit file, tape image or unload")->required();
     listCmd->add_option(
         "N", number,
         "the data set's number (opx info shows them); default: the first partitioned one");
@@ -90,7 +97,7 @@ int main(int argc, char** argv) {
     opxcli::ExtractOptions x;
     CLI::App* extractCmd = app.add_subcommand(
         "extract", "write a data set, or the members of a partitioned one, to files");
-    extractCmd->add_option("FILE", x.path, "the transmit file")->required();
+    extractCmd->add_option("FILE", x.path, "the transmit file, tape image or unload")->required();
     extractCmd->add_option(
         "N_AND_MEMBERS", x.positional,
         "[N] [MEMBER...]: the data set's number (default: the first that is not a message) and the "

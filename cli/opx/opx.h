@@ -10,15 +10,20 @@
 
 #include "codexa.h"
 #include "extract.h"
+#include "image.h"
 #include "opxcore.h"
 
 namespace opxcli {
 
 using nlohmann::json;
 
+// How the files of an unlabeled tape are read (--tape-recfm and the like).
+opx::ImageOptions& imageOptions();
+
+// An open transmit file, tape image or bare unload.
 struct Handle {
     XmitHandle* h = nullptr;
-    explicit Handle(const std::string& path) : h(pXmitFileOpen(path.c_str())) {}
+    explicit Handle(const std::string& path) : h(opx::openImage(path.c_str(), imageOptions())) {}
     ~Handle() { vXmitFileClose(h); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;

@@ -78,6 +78,9 @@ typedef struct XmitHandle {
     uint8_t* readBuffer;
     uint32_t readLength;
     uint32_t readPosition;
+    /* Internal: the records of a tape image or a bare unload come from here; null for a
+     * transmit file. */
+    void* source;
 } XmitHandle;
 
 /* Decoded load-module attributes of a directory entry. */

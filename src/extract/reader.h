@@ -28,6 +28,10 @@ int64_t nextRecordPosition(const XmitHandle* h);
 // the I/O status.
 int tell(XmitHandle* h, int64_t* position);
 
+// The RECFM letters of a RECFM byte (INMRECFM, or the DCB byte of an unload): F, V or U from
+// the two high bits, then T, B, S, and A or M; "" for none.
+void recfmLetters(uint8_t recfm, char* out);
+
 // Whether the current record is a control record with the given 6-byte identifier.
 bool isControl(const XmitHandle* h);
 bool hasIdentifier(const XmitHandle* h, const uint8_t id[6]);

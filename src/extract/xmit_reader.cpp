@@ -9,6 +9,7 @@
 #include "opxcore.h"
 #include "platform/paths.h"
 #include "reader.h"
+#include "record_source.h"
 #include "runtime.h"
 #include "xmit_format.h"
 
@@ -71,10 +72,15 @@ size_t readBytes(XmitHandle* h, uint8_t* out, size_t n) {
 } // namespace
 
 int64_t nextRecordPosition(const XmitHandle* h) {
+    if (RecordSource* source = sourceOf(h)) return source->position();
     return h->io.position - (h->nextLengthRead ? 1 : 0);
 }
 
 int tell(XmitHandle* h, int64_t* position) {
+    if (sourceOf(h) != nullptr) {
+        *position = nextRecordPosition(h);
+        return IO_OK;
+    }
     if (h->io.traceLevel >= TRACE_CALLS) {
         if (rt::ioTell(h->io) != IO_OK) {
             h->message = ioFailure(h);
@@ -97,6 +103,7 @@ bool hasIdentifier(const XmitHandle* h, const uint8_t id[6]) {
 }
 
 int seek(XmitHandle* h, int64_t offset) {
+    if (RecordSource* source = sourceOf(h)) return source->seek(h, offset);
     h->nextLengthRead = 0;
     h->nextLength = 0;
     h->readLength = h->readPosition = 0;
@@ -108,6 +115,7 @@ int seek(XmitHandle* h, int64_t offset) {
 }
 
 int readRecord(XmitHandle* h) {
+    if (RecordSource* source = sourceOf(h)) return source->read(h);
     h->recordLength = 0;
     if (!h->nextLengthRead) {
         uint8_t length;
@@ -198,6 +206,33 @@ int readRecord(XmitHandle* h) {
     return IO_OK;
 }
 
+void recfmLetters(uint8_t recfm, char* out) {
+    int n = 0;
+    switch (recfm & kRecfmUndefined) {
+    case kRecfmUndefined:
+        out[n++] = 'U';
+        break;
+    case kRecfmFixed:
+        out[n++] = 'F';
+        break;
+    case kRecfmVariable:
+        out[n++] = 'V';
+        break;
+    default:
+        break;
+    }
+    if (n != 0) {
+        if (recfm & kRecfmTrackOverflow) out[n++] = 'T';
+        if (recfm & kRecfmBlocked) out[n++] = 'B';
+        if (recfm & kRecfmSpanned) out[n++] = 'S';
+        if (recfm & kRecfmAsa)
+            out[n++] = 'A';
+        else if (recfm & kRecfmMachine)
+            out[n++] = 'M';
+    }
+    out[n] = '\0';
+}
+
 namespace {
 
 // ---- text units
@@ -277,33 +312,6 @@ bool readInmr01(XmitHandle* h) {
     return ok;
 }
 
-// RECFM letters: F, V or U from the two high bits, then T, B, S, and A or M.
-void recfmLetters(uint8_t recfm, char* out) {
-    int n = 0;
-    switch (recfm & kRecfmUndefined) {
-    case kRecfmUndefined:
-        out[n++] = 'U';
-        break;
-    case kRecfmFixed:
-        out[n++] = 'F';
-        break;
-    case kRecfmVariable:
-        out[n++] = 'V';
-        break;
-    default:
-        break;
-    }
-    if (n != 0) {
-        if (recfm & kRecfmTrackOverflow) out[n++] = 'T';
-        if (recfm & kRecfmBlocked) out[n++] = 'B';
-        if (recfm & kRecfmSpanned) out[n++] = 'S';
-        if (recfm & kRecfmAsa)
-            out[n++] = 'A';
-        else if (recfm & kRecfmMachine)
-            out[n++] = 'M';
-    }
-    out[n] = '\0';
-}
 
 // Reads one INMR02 record of file n and checks it; returns false with the message set.
 bool readInmr02Record(XmitHandle* h, uint32_t n) {
@@ -526,6 +534,8 @@ OPX_EXTERN_C OPX_API XmitHandle* pXmitFileOpen(const char* path) {
 
 OPX_EXTERN_C OPX_API void vXmitFileClose(XmitHandle* h) {
     if (h == nullptr) return;
+    delete sourceOf(h);
+    h->source = nullptr;
     if (h->io.stream != nullptr) rt::ioClose(h->io, false);
     rt::release(h->record);
     rt::release(h->readBuffer);
