@@ -44,6 +44,16 @@ constexpr uint8_t kInmr01[6] = {0xC9, 0xD5, 0xD4, 0xD9, 0xF0, 0xF1};
 // The largest bare unload read into memory.
 constexpr int64_t kMaxBareUnload = int64_t(1) << 31;
 
+// A byte buffer whose growth leaves the new bytes as they are (they are read into at once).
+template <class T> struct Uninitialized : std::allocator<T> {
+    template <class U> struct rebind { using other = Uninitialized<U>; };
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... A> void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+using Buffer = std::vector<uint8_t, Uninitialized<uint8_t>>;
+
 // Puts a record into the handle's record buffer.
 void setRecord(XmitHandle* h, const uint8_t* data, uint32_t n, uint8_t flags, int64_t offset) {
     if (static_cast<uint64_t>(n) + 256 > h->recordCapacity) {
@@ -87,7 +97,7 @@ long labelNumber(const uint8_t* p, unsigned n) {
     return v;
 }
 
-bool isLabel(const std::vector<uint8_t>& b, const char* id) {
+bool isLabel(const Buffer& b, const char* id) {
     if (b.size() != tape::kLabelLength) return false;
     const uint8_t* a2e = rt::asciiToEbcdic();
     for (int i = 0; i < 4; ++i)
@@ -201,20 +211,27 @@ class TapeSource : public RecordSource {
 
     // Reads the block whose first header stands at `offset` into `out` (joined, decompressed).
     // Returns 1 for a block, 0 for a tape mark, -1 with the handle's message set.
-    int readBlock(int64_t offset, std::vector<uint8_t>& out, int64_t* next) {
+    int readBlock(int64_t offset, Buffer& out, int64_t* next) {
         out.clear();
         uint8_t compression = 0;
         bool first = true;
         for (;;) {
             uint8_t header[tape::kHeaderLength];
-            if (rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK ||
-                rt::ioRead(h_->io, header, 1, sizeof header) != sizeof header)
+            // Blocks read one after the other need no seek (which would drop the stream's
+            // buffer).
+            if (offset != streamAt_ && rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK) {
+                streamAt_ = -1;
+                return failAt("Truncated block header", offset), -1;
+            }
+            streamAt_ = -1;
+            if (rt::ioRead(h_->io, header, 1, sizeof header) != sizeof header)
                 return failAt("Truncated block header", offset), -1;
             const uint16_t length = tape::le16(header + tape::kCurrentLength);
             const uint8_t flags = header[tape::kFlags1];
             if (flags & tape::kTapeMark) {
                 if (!first) return failAt("Tape mark inside a block", offset), -1;
                 *next = offset + tape::kHeaderLength + length;
+                if (length == 0) streamAt_ = *next;
                 return 0;
             }
             if (first) compression = flags & tape::kCompression;
@@ -224,6 +241,7 @@ class TapeSource : public RecordSource {
             if (length > 0 && rt::ioRead(h_->io, out.data() + at, 1, length) != length)
                 return failAt("Truncated block", offset), -1;
             offset += tape::kHeaderLength + length;
+            streamAt_ = offset;
             first = false;
             if (flags & tape::kEndOfRecord) break;
         }
@@ -236,7 +254,7 @@ class TapeSource : public RecordSource {
         for (;;) {
             if (!atEnd_ && (!inBlock_ || at_ >= block_.size()) && !nextBlock()) return IO_ERROR;
             if (atEnd_) {
-                if (joiner_.open())
+                if (joining_)
                     return fail(h, atOffset("A spanned record is cut short by the tape mark",
                                             blockOffset_));
                 setEnd(h, blockOffset_);
@@ -257,7 +275,7 @@ class TapeSource : public RecordSource {
             if (offset >= f.info.offset && offset <= f.end) file_ = &f;
         if (file_ == nullptr) return fail(h, atOffset("No data set at offset", offset));
         format_ = formatOfFile(*file_);
-        joiner_.reset();
+        joining_ = false;
         atEnd_ = false;
         inBlock_ = false;
         nextOffset_ = offset;
@@ -296,8 +314,8 @@ class TapeSource : public RecordSource {
         return rt::message("%s at offset %" PRId64, what, offset);
     }
 
-    bool decompress(uint8_t how, std::vector<uint8_t>& data) {
-        std::vector<uint8_t> out(std::max<size_t>(data.size() * 4, 65536));
+    bool decompress(uint8_t how, Buffer& data) {
+        Buffer out(std::max<size_t>(data.size() * 4, 65536));
         if (how == tape::kZlib) {
             z_stream z{};
             if (inflateInit(&z) != Z_OK)
@@ -406,15 +424,38 @@ class TapeSource : public RecordSource {
                 setRecord(h, p + 4, length - 4, 0, offset);
                 return 0;
             }
-            bool done = false;
-            if (!joiner_.open()) recordStart_ = offset;
-            if (const char* why = joiner_.add(p + 4, length - 4, code, &done)) {
-                failAt(rt::message("Invalid segment (%s)", why), offset);
+            // Segments are joined in the handle's record buffer itself.
+            const uint32_t n = length - 4;
+            if (code == 0 || code == 1) {
+                if (joining_) {
+                    failAt("Invalid segment (a record starts before the one before it has "
+                           "ended)",
+                           offset);
+                    return -1;
+                }
+                setRecord(h, p + 4, n, 0, offset);
+                joining_ = code == 1;
+                return joining_ ? 1 : 0;
+            }
+            if (!joining_) {
+                failAt("Invalid segment (a segment continues a record that has not started)",
+                       offset);
                 return -1;
             }
-            if (!done) return 1;
-            setRecord(h, joiner_.record().data(), static_cast<uint32_t>(joiner_.record().size()), 0,
-                      recordStart_);
+            if (static_cast<uint64_t>(h->recordLength) + n > tape::kMaxBlock * 4ull) {
+                failAt("Invalid segment (a record is too long)", offset);
+                return -1;
+            }
+            const uint32_t have = h->recordLength;
+            if (static_cast<uint64_t>(have) + n + 256 > h->recordCapacity) {
+                const uint32_t capacity = have + n + 65536;
+                h->record = static_cast<uint8_t*>(rt::grow(h->record, h->recordCapacity, capacity));
+                h->recordCapacity = capacity;
+            }
+            std::memcpy(h->record + have, p + 4, n);
+            h->recordLength = have + n;
+            if (code == 3) return 1;
+            joining_ = false;
             return 0;
         }
         }
@@ -422,13 +463,14 @@ class TapeSource : public RecordSource {
     }
 
     XmitHandle* h_;
+    int64_t streamAt_ = -1; // where the stream stands, when known
     const TapeFile* file_ = nullptr;
     Format format_ = Format::Undefined;
-    std::vector<uint8_t> block_;
+    Buffer block_;
     size_t at_ = 0;
-    int64_t blockOffset_ = 0, nextOffset_ = 0, recordStart_ = 0;
+    int64_t blockOffset_ = 0, nextOffset_ = 0;
     bool inBlock_ = false, atEnd_ = false;
-    SegmentJoiner joiner_;
+    bool joining_ = false; // a spanned record is being joined in the handle's record
 };
 
 // ---- bare unloads ------------------------------------------------------------------------------
@@ -652,12 +694,11 @@ std::vector<Group> scanGroups(XmitHandle* h, const char** broken) {
 // The labels of one header or trailer group: HDR1/HDR2 (or EOF1/EOF2), after VOL1 on the
 // first. Returns null, or why they are out of order.
 const char* readLabels(TapeSource& source, XmitHandle* h, const Group& g, const char* first,
-                       const char* second, bool volume, std::vector<uint8_t>* one,
-                       std::vector<uint8_t>* two) {
+                       const char* second, bool volume, Buffer* one, Buffer* two) {
     int64_t at = g.first, next = 0;
     bool sawOne = false, sawTwo = false;
     for (uint64_t b = 0; b < g.blocks; ++b) {
-        std::vector<uint8_t> label;
+        Buffer label;
         const int64_t here = at;
         if (source.readBlock(at, label, &next) != 1) return h->message;
         at = next;
@@ -686,7 +727,7 @@ const char* readLabels(TapeSource& source, XmitHandle* h, const Group& g, const 
 void scanTape(XmitHandle* h, TapeSource& source, const ImageOptions& options) {
     const char* broken = nullptr;
     const std::vector<Group> groups = scanGroups(h, &broken);
-    std::vector<uint8_t> block;
+    Buffer block;
     int64_t next = 0;
     const bool labeled = !groups.empty() && groups[0].first >= 0 &&
                          source.readBlock(groups[0].first, block, &next) == 1 &&
@@ -702,7 +743,7 @@ void scanTape(XmitHandle* h, TapeSource& source, const ImageOptions& options) {
                                     static_cast<unsigned>(source.files.size() + 1));
                 break;
             }
-            std::vector<uint8_t> hdr1, hdr2, eof1, eof2;
+            Buffer hdr1, hdr2, eof1, eof2;
             const char* why =
                 readLabels(source, h, groups[g], "HDR1", "HDR2", g == 0, &hdr1, &hdr2);
             if (why == nullptr)

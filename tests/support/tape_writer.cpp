@@ -46,10 +46,14 @@ std::string digits(long v, int width) {
 } // namespace
 
 void TapeWriter::raw(uint16_t length, uint16_t previous, uint8_t flags, const Bytes& data) {
-    image_.insert(image_.end(),
-                  {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-                   static_cast<uint8_t>(previous), static_cast<uint8_t>(previous >> 8), flags, 0});
-    image_.insert(image_.end(), data.begin(), data.end());
+    const uint8_t header[6] = {static_cast<uint8_t>(length),
+                               static_cast<uint8_t>(length >> 8),
+                               static_cast<uint8_t>(previous),
+                               static_cast<uint8_t>(previous >> 8),
+                               flags,
+                               0};
+    sink_->write(header, sizeof header);
+    if (!data.empty()) sink_->write(data.data(), data.size());
     previous_ = length;
 }
 
@@ -132,41 +136,44 @@ std::vector<Bytes> fixedBlocks(const std::vector<Bytes>& records, size_t perBloc
     return blocks;
 }
 
+void SpannedBlocker::record(const Bytes& r) {
+    size_t at = 0;
+    bool first = true;
+    for (;;) {
+        if (block_.empty()) block_ = {0, 0, 0, 0};
+        if (block_.size() + 4 >= blksize_) {
+            finish();
+            continue;
+        }
+        const size_t room = blksize_ - block_.size() - 4;
+        const size_t n = std::min(room, r.size() - at);
+        const bool last = at + n == r.size();
+        const uint8_t code = first && last ? 0 : first ? 1 : last ? 2 : 3;
+        const size_t length = n + 4;
+        block_.insert(block_.end(),
+                      {static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), code, 0});
+        block_.insert(block_.end(), r.begin() + static_cast<long>(at),
+                      r.begin() + static_cast<long>(at + n));
+        at += n;
+        first = false;
+        if (last) break;
+        finish();
+    }
+}
+
+void SpannedBlocker::finish() {
+    if (block_.empty()) return;
+    block_[0] = static_cast<uint8_t>(block_.size() >> 8);
+    block_[1] = static_cast<uint8_t>(block_.size());
+    onBlock_(block_);
+    block_.clear();
+}
+
 std::vector<Bytes> spannedBlocks(const std::vector<Bytes>& records, size_t blksize) {
     std::vector<Bytes> blocks;
-    Bytes block;
-    auto flush = [&] {
-        if (block.empty()) return;
-        block[0] = static_cast<uint8_t>(block.size() >> 8);
-        block[1] = static_cast<uint8_t>(block.size());
-        blocks.push_back(block);
-        block.clear();
-    };
-    for (const Bytes& r : records) {
-        size_t at = 0;
-        bool first = true;
-        for (;;) {
-            if (block.empty()) block = {0, 0, 0, 0};
-            if (block.size() + 4 >= blksize) {
-                flush();
-                continue;
-            }
-            const size_t room = blksize - block.size() - 4;
-            const size_t n = std::min(room, r.size() - at);
-            const bool last = at + n == r.size();
-            const uint8_t code = first && last ? 0 : first ? 1 : last ? 2 : 3;
-            const size_t length = n + 4;
-            block.insert(block.end(), {static_cast<uint8_t>(length >> 8),
-                                       static_cast<uint8_t>(length), code, 0});
-            block.insert(block.end(), r.begin() + static_cast<long>(at),
-                         r.begin() + static_cast<long>(at + n));
-            at += n;
-            first = false;
-            if (last) break;
-            flush();
-        }
-    }
-    flush();
+    SpannedBlocker blocker(blksize, [&blocks](const Bytes& b) { blocks.push_back(b); });
+    for (const Bytes& r : records) blocker.record(r);
+    blocker.finish();
     return blocks;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,11 @@ enum Compression : uint8_t { kNone = 0, kZlib = 1, kBzip2 = 2 };
 
 class TapeWriter {
   public:
+    // Into image(), or into a sink (a file) of the caller's.
     explicit TapeWriter(Compression compression = kNone, size_t chunk = 65535)
-        : compression_(compression), chunk_(chunk) {}
+        : compression_(compression), chunk_(chunk), own_(&image_), sink_(&own_) {}
+    TapeWriter(xmitw::Sink& sink, Compression compression)
+        : compression_(compression), chunk_(65535), own_(&image_), sink_(&sink) {}
     // One tape block: compressed when the writer compresses, cut into chunks.
     void block(const Bytes& data);
     void tapeMark();
@@ -33,6 +37,24 @@ class TapeWriter {
     size_t chunk_;
     uint16_t previous_ = 0;
     Bytes image_;
+    xmitw::Sink own_;
+    xmitw::Sink* sink_;
+};
+
+// Records written as spanned variable records into blocks of at most `blksize` bytes (block
+// descriptor, then segments: whole X'00', first X'01', middle X'03', last X'02'), each block
+// handed on as it is full.
+class SpannedBlocker {
+  public:
+    SpannedBlocker(size_t blksize, std::function<void(const Bytes&)> onBlock)
+        : blksize_(blksize), onBlock_(std::move(onBlock)) {}
+    void record(const Bytes& r);
+    void finish();
+
+  private:
+    size_t blksize_;
+    std::function<void(const Bytes&)> onBlock_;
+    Bytes block_;
 };
 
 // Standard labels (80 bytes of EBCDIC).
@@ -57,8 +79,7 @@ Bytes unlabeledTape(const std::vector<std::vector<Bytes>>& files, Compression co
 
 // Fixed records put into blocks of `perBlock` records.
 std::vector<Bytes> fixedBlocks(const std::vector<Bytes>& records, size_t perBlock);
-// Records written as spanned variable records into blocks of at most `blksize` bytes (block
-// descriptor, then segments: whole X'00', first X'01', middle X'03', last X'02').
+// Records written as spanned variable records into blocks of at most `blksize` bytes.
 std::vector<Bytes> spannedBlocks(const std::vector<Bytes>& records, size_t blksize);
 // The records of a partitioned data set's IEBCOPY unload.
 std::vector<Bytes> unloadOf(const xmitw::Pds& pds);
