@@ -226,8 +226,7 @@ void Extractor::run(const std::string& path, unsigned number,
                     const std::vector<std::string>& memberNames, std::string target, int depth) {
     Handle file(path);
     XmitHandle* h = file.h;
-    if (h->message != nullptr) {
-        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(), h->message);
+    if (!file.usable(path)) {
         totals.severity = std::max(totals.severity, 12);
         return;
     }

@@ -236,10 +236,7 @@ int info(const std::string& path, bool asJson, const Encoding& enc) {
 int list(const std::string& path, unsigned number, bool asJson, bool human, const Encoding& enc) {
     Handle file(path);
     XmitHandle* h = file.h;
-    if (h->message != nullptr) {
-        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(), h->message);
-        return 1;
-    }
+    if (!file.usable(path)) return 1;
     if (number == 0) {
         for (uint32_t i = 0; i < h->fileCount && number == 0; ++i)
             if (isPartitioned(h->dataSets[i])) number = i + 1;
