@@ -20,19 +20,19 @@ if(_licence_text)
 else()
   set(OPX_COPYRIGHT_LICENCE "License: not-stated\n The source tree of opxkit holds no licence file, and no licence has been\n stated for it yet.")
 endif()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${CMAKE_BINARY_DIR}/package/copyright @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/package/copyright DESTINATION ${OPX_INSTALL_DOCDIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${CMAKE_BINARY_DIR}/packaging/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright DESTINATION ${OPX_INSTALL_DOCDIR})
 
 # A changelog entry for this build (Debian wants one for every package), compressed as
 # dpkg-deb expects: gzip -9 without a name or time in its header.
 string(TIMESTAMP OPX_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/package/changelog.Debian @ONLY)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/package/changelog.Debian.gz
-  COMMAND gzip -9 -n -f -k ${CMAKE_BINARY_DIR}/package/changelog.Debian
-  DEPENDS ${CMAKE_BINARY_DIR}/package/changelog.Debian
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
+  COMMAND gzip -9 -n -f -k ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
   VERBATIM)
-add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/package/changelog.Debian.gz)
-install(FILES ${CMAKE_BINARY_DIR}/package/changelog.Debian.gz DESTINATION ${OPX_INSTALL_DOCDIR})
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz DESTINATION ${OPX_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME opxkit)
@@ -42,8 +42,16 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_CONTACT "${OPX_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VENDOR "opxkit")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "workstation toolkit for IBM z/OS data")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tools for data that comes from or goes to an IBM z/OS mainframe: TSO TRANSMIT files, unloaded partitioned data sets, load modules, object decks, update decks and the code pages they are written in.\n\nThe command-line programs opx (read and extract transmit files), bren (build them), ufx (the update utility), vrl (the linkage editor) and cpconv (code page conversion); the window programs opxwin (transmit files) and Pelda (an assembler source editor); and the core libraries with their C headers.")
+# The long description, in lines of at most 80 columns (a blank line between paragraphs).
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Tools for data that comes from or goes to an IBM z/OS mainframe: TSO TRANSMIT"
+  "files, unloaded partitioned data sets, load modules, object decks, update decks"
+  "and the code pages they are written in."
+  ""
+  "The command-line programs opx (read and extract transmit files), bren (build"
+  "them), ufx (the update utility), vrl (the linkage editor) and cpconv (code page"
+  "conversion); the window programs opxwin (transmit files) and Pelda (an"
+  "assembler source editor); and the core libraries with their C headers.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -53,4 +61,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The programs find the libraries through $ORIGIN/../lib; dpkg-shlibdeps looks there too.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# ldconfig through its trigger rather than CPack's maintainer scripts (cmake/DebTriggers.cmake).
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebTriggers.cmake)
 include(CPack)
