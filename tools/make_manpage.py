@@ -63,8 +63,9 @@ class Help:
                 self.order.append(current)
                 continue
             if current is None:
-                if line:
-                    self.description.append(line)
+                # Blank lines stay: they part paragraphs.
+                if line or self.description:
+                    self.description.append(line.strip())
                 continue
             items = self.sections[current]
             if current == 'Examples':
@@ -80,6 +81,18 @@ class Help:
                 items.append(Item(m.group(1), m.group(2)))
             elif items:
                 items[-1].add(line)
+
+    def paragraphs(self):
+        """The description as paragraphs: a blank line or a line that ends a sentence ends one;
+        other lines were wrapped and are joined."""
+        result, current = [], []
+        for line in self.description + ['']:
+            if line:
+                current.append(line)
+            if current and (not line or line.endswith('.')):
+                result.append(' '.join(current))
+                current = []
+        return result
 
     def items(self, *titles):
         result = []
@@ -145,9 +158,9 @@ def synopsis(out, usage, name):
         out.append(roff_text(words[1]))
 
 
-def whatis(name, description):
+def whatis(name, paragraphs):
     """The NAME line: the first sentence of the help, beginning in lower case."""
-    first = description[0] if description else name
+    first = paragraphs[0] if paragraphs else name
     first = re.split(r'(?<=\.)\s', first)[0].rstrip('.')
     # "The linkage editor: reads ..." is named by what comes before the colon.
     first = first.split(': ', 1)[0]
@@ -167,15 +180,15 @@ def manual_page(name, version, title, main, subs, examples, see_also):
     out = ['.\\" Made by tools/make_manpage.py from "%s --help"; edit the program\'s help or' % name,
            '.\\" the hand-written part, not this file.',
            '.TH %s 1 "%s" "opxkit %s" "%s"' % (name.upper(), page_date(), version, title),
-           '.SH NAME', whatis(name, main.description), '.SH SYNOPSIS']
+           '.SH NAME', whatis(name, main.paragraphs()), '.SH SYNOPSIS']
     synopsis(out, main.usage, name)
     for sub, h in subs:
         out.append('.br')
         synopsis(out, h.usage, name)
     out.append('.SH DESCRIPTION')
-    for line in main.description:
+    for paragraph in main.paragraphs():
         out.append('.PP')
-        out.append(roff_text(line))
+        out.append(roff_text(paragraph))
     positionals = main.items('Positionals', 'Arguments')
     if positionals:
         out.append('.SH ARGUMENTS')
@@ -187,8 +200,8 @@ def manual_page(name, version, title, main, subs, examples, see_also):
         out.append('.SH COMMANDS')
         for sub, h in subs:
             out.append('.SS "%s"' % roff_text(h.usage))
-            for line in h.description:
-                out.append(roff_text(line[:1].upper() + line[1:]))
+            for paragraph in h.paragraphs():
+                out.append(roff_text(paragraph[:1].upper() + paragraph[1:]))
                 out.append('.PP')
             if h.items('Positionals', 'Arguments'):
                 item_list(out, h.items('Positionals', 'Arguments'), positional_heading)
