@@ -26,7 +26,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
-  dpkg-dev lintian man-db
+  dpkg-dev lintian man-db desktop-file-utils
 )
 # The programs the demo runs.
 DEMO_TARGETS=(opx bren cpconv ufx)
@@ -145,6 +145,11 @@ check_package() {
   grep '^/usr/bin/.' "$dir/package/files.txt" | grep -vE '^/usr/bin/(opx|bren|ufx|cpconv|vrl|Pelda|opxwin)$' >&2 &&
     fail "the package carries programs that are not the toolkit's"
   echo "$(grep -vc '/$' "$dir/package/files.txt") files in $(basename "$deb")"
+  local entry
+  for entry in $(grep '^/usr/share/applications/.*\.desktop$' "$dir/package/files.txt"); do
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ".$entry" >"$dir/package/$(basename "$entry")"
+    desktop-file-validate --no-hints "$dir/package/$(basename "$entry")" || fail "$entry is not a valid desktop entry"
+  done
 
   if command -v lintian >/dev/null; then
     log "lintian $(basename "$deb")"
