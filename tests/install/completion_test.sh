@@ -36,7 +36,7 @@ done
 cases=(
     "opx |extract info list"
     "opx l|list"
-    "opx --|--encoding --help --json --trace"
+    "opx --|--encoding --help --json --tape-blksize --tape-lrecl --tape-recfm --trace"
     "opx --trace 2 i|info"
     "opx list --h|--help --human"
     "opx extract --aliases |copy link skip"
