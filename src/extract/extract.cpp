@@ -705,9 +705,9 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
 
 // ---- delink and relink ----------------------------------------------------------------------
 
-// The start of a relink request: its listing and its work files. 0, or the result of a
-// failure.
-int startRelink(ExtractBlock* r, ExtractState* st) {
+// The start of a relink request: its listing and its work files. False after a failure (the
+// request is finished).
+bool startRelink(ExtractBlock* r, ExtractState* st) {
     RelinkState& rl = st->relink;
     if (r->listing != nullptr && r->listing[0] != '\0') {
         // The same rules as for the target: "&D", and "&M" or "&m" for one listing a member.
@@ -729,14 +729,18 @@ int startRelink(ExtractBlock* r, ExtractState* st) {
             f.path = rl.listingPrefix.c_str();
             f.mode = IO_WRITE;
             f.traceLevel = rt::traceLevel();
-            if (rt::ioOpen(f) != IO_OK)
-                return finish(r, 12, rt::message("%s", std::strerror(f.errnum)),
-                              rl.listingPrefix.c_str());
+            if (rt::ioOpen(f) != IO_OK) {
+                finish(r, 12, rt::message("%s", std::strerror(f.errnum)), rl.listingPrefix.c_str());
+                return false;
+            }
             rt::ioClose(f, true);
         }
     }
-    if (const char* problem = rl.createWorkFiles()) return finish(r, 12, problem, nullptr);
-    return 0;
+    if (const char* problem = rl.createWorkFiles()) {
+        finish(r, 12, problem, nullptr);
+        return false;
+    }
+    return true;
 }
 
 // Relinks a delinked deck by the binder program: deck and response file to the work files,
@@ -1021,7 +1025,7 @@ int start(XmitHandle* h, ExtractBlock* r, const ExtractExtras& extras) {
     st->keepCase = component[1] == 'M';
     if (r->type == EXTRACT_TYPE_RELINK) {
         st->syslmod = target;
-        if (const int rc = startRelink(r, st)) return rc;
+        if (!startRelink(r, st)) return EXTRACT_RESULT_DONE;
     }
 
     if (r->memberNames != nullptr) {
