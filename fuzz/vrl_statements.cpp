@@ -1,8 +1,8 @@
 // Fuzz target for the linkage editor's job step: the input is a SYSLIN file (control
-// statements, object decks, or both) run against a small library. A hash of the input chooses
-// the options, the output format and whether SYSLIN is the input itself or a file that
-// includes it. After every run the work folder may hold only what a run writes there: the
-// listing, the terminal file and members with member names, and no temporary file.
+// statements, object decks, or both) run against a small library, linked and saved. A hash of
+// the input chooses the options, the load-module format and whether SYSLIN is the input itself
+// or a file that includes it. After every run the work folder may hold only what a run writes
+// there: the listing, the terminal file and members with member names, and no temporary file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -148,14 +148,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A small hash of the input chooses the options, so every seed runs as it stands.
     uint32_t hash = 2166136261u;
     for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
-    static const char* const kParms[] = {"",
-                                         "LIST=ALL,MAP,XREF",
-                                         "NCAL,LET=8",
-                                         "COMPAT=LKED,LIST=ALL",
-                                         "COMPAT=LMF,MAP,TEST",
-                                         "CASE=MIXED,UPCASE,XREF",
-                                         "MSGLEVEL=4,RMODE=SPLIT,AMODE=31",
-                                         "COMPAT=TEXTONLY,STORENX"};
+    // Load module formats only: their 16 MB limit bounds the module image that a run builds
+    // (program objects may reach 1 GB from a few ESD cards).
+    static const char* const kParms[] = {"COMPAT=LKED",
+                                         "COMPAT=LKED,LIST=ALL,MAP,XREF",
+                                         "COMPAT=LMF,NCAL,LET=8",
+                                         "COMPAT=LKED,LIST=ALL,SCTR",
+                                         "COMPAT=LMF,MAP,TEST,XREF",
+                                         "COMPAT=LKED,CASE=MIXED,UPCASE,XREF",
+                                         "COMPAT=LKED,MSGLEVEL=4,RMODE=SPLIT,AMODE=31",
+                                         "COMPAT=LMF,STORENX,HOBSET,AMODE=MIN"};
     const char* parm = kParms[hash % 8];
     const bool lower = (hash >> 3) & 1;
     const bool included = (hash >> 4) & 1;

@@ -24,19 +24,19 @@ using xmit::be16;
 using xmit::be24;
 using xmit::be32;
 
-constexpr unsigned kHeaderLength = 256;
-constexpr uint8_t kHeaderId[4] = {0xF3, 0xF9, 0xF0, 0x40};
-constexpr unsigned kHeaderVersion = 4;      // 4 bytes: 2
-constexpr unsigned kHeaderEntryLength = 28; // the directory data at 30, its length
-constexpr unsigned kHeaderIndicator = 33;   // the entry's indicator byte: X'80' alias
-constexpr unsigned kHeaderUserData = 34;
-constexpr unsigned kHeaderLkedLength = 196; // 4 bytes: descriptor and records
-constexpr unsigned kHeaderDescriptor = 204; // 4 bytes: file offset of the descriptor
-constexpr unsigned kHeaderFlags = 251;      // X'08' not executable
-constexpr unsigned kDescriptorLength = 16;
-constexpr uint8_t kDescriptorId[2] = {0xD3, 0xD4}; // "LM"
-constexpr unsigned kDescriptorBlockLength = 6;     // 2 bytes
-constexpr unsigned kDescriptorRecords = 8;         // 4 bytes
+using loadmod::kDescriptorBlockLength;
+using loadmod::kDescriptorId;
+using loadmod::kDescriptorLength;
+using loadmod::kDescriptorRecords;
+using loadmod::kHeaderDescriptor;
+using loadmod::kHeaderEntryLength;
+using loadmod::kHeaderFlags;
+using loadmod::kHeaderId;
+using loadmod::kHeaderIndicator;
+using loadmod::kHeaderLength;
+using loadmod::kHeaderLkedLength;
+using loadmod::kHeaderUserData;
+using loadmod::kHeaderVersion;
 // Directory entries of load modules: an even length from 34 to 74 bytes, so that they pack
 // into the 254 bytes of a directory block.
 constexpr unsigned kMinEntry = 34, kMaxEntry = 74;
@@ -91,7 +91,7 @@ std::string examineLoadModule(const char* member, const std::string& path, LoadM
     if (version != 2)
         return rt::message("Member %s is a version %u load module and cannot be transmitted.",
                            member, version);
-    if (h[kHeaderFlags] & 0x08)
+    if (h[kHeaderFlags] & loadmod::kHeaderNotExecutable)
         return rt::message("Member %s is marked as not executable and cannot be transmitted.",
                            member);
     if (h[kHeaderIndicator] & unload::kAlias)

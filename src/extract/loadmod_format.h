@@ -103,6 +103,44 @@ inline constexpr uint8_t kIdrIgnored = 1, kIdrLinkEdit = 2, kIdrTranslator = 4, 
 inline constexpr unsigned kTranslatorEntry = 15;
 inline constexpr unsigned kMaxIdentify = 40;
 
+// The member file in which the linkage editor saves a module (all but COMPAT=LMF and TEXTONLY)
+// begins with a 256-byte header:
+//   +0     X'F3F9F040', version 2 at 4-7, header length X'0100' at 8-9, the save time at 10-23
+//          (14 EBCDIC digits), byte 28 the length of the directory data at 30 (TTR and
+//          indicator of the entry, then its user data from 34), the module size at 116-119,
+//          flags at 251 (X'08' not executable)
+//   COMPAT=LKED: header bytes 196-199 the length of the load-module part, 204-207 its file
+//          offset: a 16-byte "LM" descriptor (block length at 6-7, record count at 8-11), then
+//          the load-module records, each behind a 2-byte length that does not count itself
+//   program objects: a 64-byte "LD" descriptor after the header, its tables, then the text
+inline constexpr unsigned kHeaderLength = 256;
+inline constexpr uint8_t kHeaderId[4] = {0xF3, 0xF9, 0xF0, 0x40};
+inline constexpr unsigned kHeaderVersion = 4;      // 4 bytes: 2
+inline constexpr unsigned kHeaderSize = 8;         // 2 bytes: X'0100'
+inline constexpr unsigned kHeaderTime = 10;        // 14 EBCDIC digits YYYYMMDDhhmmss
+inline constexpr unsigned kHeaderLevel = 25;       // 3 bytes X'030007'
+inline constexpr unsigned kHeaderEntryLength = 28; // the directory data at 30, its length
+inline constexpr unsigned kHeaderTtr = 30;         // 3 bytes
+inline constexpr unsigned kHeaderIndicator = 33;   // the entry's indicator byte: X'80' alias
+inline constexpr unsigned kHeaderUserData = 34;
+inline constexpr unsigned kHeaderModuleSize = 116; // 4 bytes
+inline constexpr unsigned kHeaderTables = 148;     // 4 bytes: tables after the LD descriptor
+inline constexpr unsigned kHeaderConstant = 156;   // 4 bytes: X'00000100'
+inline constexpr unsigned kHeaderLkedLength = 196; // 4 bytes: descriptor and records
+inline constexpr unsigned kHeaderDescriptor = 204; // 4 bytes: file offset of the descriptor
+inline constexpr unsigned kHeaderEntrySegment = 245;
+inline constexpr unsigned kHeaderAmode = 246; // 1 24, 2 31, 3 ANY, 4 64
+inline constexpr unsigned kHeaderRmode = 247; // 1 24, 3 ANY
+inline constexpr unsigned kHeaderReus = 248;  // 1 SERIAL, 2 RENT, 3 REFR
+inline constexpr unsigned kHeaderAc = 249;
+inline constexpr unsigned kHeaderFlags = 251;
+inline constexpr uint8_t kHeaderOl = 0x80, kHeaderTest = 0x40, kHeaderNotEditable = 0x20,
+                         kHeaderDebugNo = 0x10, kHeaderNotExecutable = 0x08, kHeaderAligned = 0x04;
+inline constexpr unsigned kDescriptorLength = 16;
+inline constexpr uint8_t kDescriptorId[2] = {0xD3, 0xD4}; // "LM"
+inline constexpr unsigned kDescriptorBlockLength = 6;     // 2 bytes
+inline constexpr unsigned kDescriptorRecords = 8;         // 4 bytes
+
 // The length of the address constant that a relocation item describes.
 inline unsigned constantLength(uint8_t flags) {
     if ((flags & 0x74) == 0x70) return (flags & 0x08) ? 4 : 2; // relative immediate

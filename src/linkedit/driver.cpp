@@ -72,18 +72,31 @@ void processInput(Job& job, size_t depth) {
     }
 }
 
+// The end of a module: automatic call, attributes, the names still missing, layout and
+// relocation, the map, the save and its summary.
 void finishModule(Job& job) {
-    if (job.objectModules > 0)
-        printLine(job, "No module saved: this linkage editor reads and checks its input only.", 1);
+    if (!job.module || job.module->objectCount == 0) {
+        resetModule(job);
+        return;
+    }
+    autocallAtFinish(job);
+    if (!job.stopped()) {
+        settleAttributes(job);
+        reportUnresolved(job);
+        const bool saveable = layoutModule(job) && !job.stopped();
+        printMap(job);
+        const SaveResult saved = saveModule(job, saveable && job.rc <= kSevere);
+        if (saved.saved) printSaveSummary(job, saved);
+    }
     resetModule(job);
 }
 
 void resetModule(Job& job) {
+    job.module = std::make_unique<Module>();
     job.aliases.clear();
     job.order.clear();
     job.library.clear();
     job.objectModules = 0;
-    job.privateCounter = 0;
     job.moduleSeverity = 0;
 }
 
@@ -100,7 +113,7 @@ void runJobStep(Job& job, int mode) {
     bindFiles(job);
     if (!job.stopped()) {
         job.options = job.invocation;
-        job.moduleSeverity = 0;
+        resetModule(job);
         processInput(job, 0);
         if (!job.stopped()) {
             reportUnprocessedRequests(job);

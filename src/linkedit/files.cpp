@@ -325,10 +325,21 @@ void closeListing(Job& job) {
     for (int i : {kSysprint, kSysterm}) {
         DdSlot& dd = job.dd[i];
         if (!dd.open()) continue;
-        if (dd.standardStream)
+        if (dd.standardStream) {
             std::fflush(dd.io.stream);
-        else
-            rt::ioClose(dd.io, false);
+            dd.io.stream = nullptr;
+            continue;
+        }
+        // The last lines of a listing are written when it is closed: a listing that cannot
+        // be completed is not a job step that ended well.
+        if (rt::ioClose(dd.io, false) != IO_OK && i == kSysprint) {
+            dd.io.stream = nullptr;
+            job.output |= kOutputToCallback;
+            issueWithPath(job, kTerminal,
+                          format("VRL017T Error writing to %s: %s,", dd.ddName.c_str(),
+                                 systemError(dd.io.errnum)),
+                          dd.path);
+        }
         dd.io.stream = nullptr;
     }
 }

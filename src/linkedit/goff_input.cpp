@@ -884,7 +884,8 @@ void readGoffModule(Job& job) {
         issue(job, kWarning, "VRL159W Object module discarded due to errors.");
         return;
     }
-    const std::string problem = reader.finish(job.privateCounter);
+    if (!job.module) job.module = std::make_unique<Module>();
+    const std::string problem = reader.finish(job.module->privateCounter);
     if (!problem.empty()) issue(job, kWarning, problem);
     if (image.items.empty()) return;
     mergeObjectModule(job, image);

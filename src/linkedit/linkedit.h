@@ -253,10 +253,9 @@ struct Job {
     std::vector<AliasRequest> aliases;
     std::vector<OrderRequest> order;
     std::vector<LibraryRequest> library;
-    std::string autocallDd;      // AUTOCALL asked for after the current statement
-    bool nameSeen = false;       // a NAME statement ended the module
-    int objectModules = 0;       // object modules read for this module
-    uint32_t privateCounter = 0; // names of private code: " PRIV000001" and on
+    std::string autocallDd; // AUTOCALL asked for after the current statement
+    bool nameSeen = false;  // a NAME statement ended the module
+    int objectModules = 0;  // object modules read for this module
 
     InputFile* current() const { return stack.empty() ? nullptr : stack.back().get(); }
     bool stopped() const { return rc > kSevere; }

@@ -85,7 +85,7 @@ void listOne(Job& job, std::string_view text, int blanks) {
 void list(Job& job, std::string_view text, int blanks) {
     text = trimRight(text);
     do {
-        listOne(job, text.substr(0, kLineWidth), blanks);
+        listOne(job, trimRight(text.substr(0, kLineWidth)), blanks);
         blanks = 0;
         text.remove_prefix(std::min(text.size(), kLineWidth));
     } while (!text.empty());

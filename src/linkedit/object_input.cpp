@@ -649,7 +649,8 @@ void readObjectModule(Job& job) {
         return;
     }
     if (image.items.empty()) return;
-    const std::string symProblem = reader.normalize(job.privateCounter);
+    if (!job.module) job.module = std::make_unique<Module>();
+    const std::string symProblem = reader.normalize(job.module->privateCounter);
     if (!symProblem.empty()) issue(job, kWarning, symProblem);
     mergeObjectModule(job, image);
 }

@@ -41,7 +41,12 @@ void report(Parse& p, const std::string& text) {
 // "Unexpected" and "Missing ')'" quote a rest of the string, cut at 32 characters.
 std::string quoteRest(std::string_view rest) {
     if (rest.size() > 32) return format("\"%.32s\"...", std::string(rest).c_str());
-    return "\"" + std::string(rest) + "\"";
+    std::string quoted;
+    quoted.reserve(rest.size() + 2);
+    quoted += '"';
+    quoted.append(rest);
+    quoted += '"';
+    return quoted;
 }
 
 void invalid(Parse& p, std::string_view option) {

@@ -189,6 +189,17 @@ inline Card end(unsigned esdid = 0, unsigned address = 0, const std::string& nam
     }
     return c;
 }
+// An XSD record holding a whole name (at most 40 characters) for a 16-byte item.
+inline Card xsdItem(unsigned esdid, const std::string& name, const std::string& item) {
+    Card c("XSD");
+    c.be16(10, static_cast<unsigned>(16 + name.size())).be16(14, esdid);
+    c.be32(16, static_cast<unsigned>(name.size())).be32(20, 1);
+    return c.bytes(24, item.substr(8)).text(32, name);
+}
+// A text padded with blanks to a width.
+inline std::string pad(const std::string& s, size_t width) {
+    return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
+}
 inline std::string deck(const std::vector<Card>& cards) {
     std::string d;
     for (const Card& c : cards) d += c.str();

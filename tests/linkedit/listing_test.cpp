@@ -136,6 +136,8 @@ TEST(Listing, Msglevel) {
         JobSpec spec;
         spec.parm = c.parm;
         spec.syslin = syslin;
+        spec.member = "PROG";
+        std::filesystem::remove(dir / "load/PROG");
         const JobResult r = runJob(dir, spec);
         EXPECT_EQ(r.rc, 8) << c.parm;
         EXPECT_EQ(r.listed(warning), c.warning) << c.parm;
@@ -327,4 +329,21 @@ TEST(Listing, Unconnected) {
     const auto r = testsupport::runCommand(UNCONNECTED_PATH);
     EXPECT_EQ(r.exitCode, 20);
     EXPECT_NE(r.err.find("DLL is not connected"), std::string::npos);
+}
+
+// A listing that cannot be written: the job step says so and ends with 16.
+TEST(Listing, ListingWriteFails) {
+    TempDir dir;
+    for (size_t statements : {1u, 200u}) {
+        JobSpec spec;
+        spec.syslin = {ctl(dir, std::vector<std::string>(statements, " ENTRY MAIN"))};
+        spec.sysprint = "/dev/full";
+        const JobResult r = runJob(dir, spec);
+        EXPECT_EQ(r.rc, 16) << statements;
+        const auto found = std::find_if(r.callback.begin(), r.callback.end(), [](const auto& c) {
+            return c.second == "VRL017T Error writing to SYSPRINT: No space left on device, "
+                               "PATH=/dev/full";
+        });
+        EXPECT_NE(found, r.callback.end()) << statements;
+    }
 }

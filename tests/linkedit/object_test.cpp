@@ -523,13 +523,15 @@ TEST(ObjectInput, CorpusDecks) {
         }
         EXPECT_EQ(module, expected.size()) << path;
 
-        // The same deck in a job step gives no message of the object reader.
+        // The same deck links in a job step, without a message of the object reader.
         TempDir dir;
         JobSpec spec;
         spec.parm = "NCAL";
+        spec.member = "TEST";
         spec.syslin = {path.string()};
         const JobResult r = runJob(dir, spec);
         EXPECT_FALSE(r.listedPrefix("VRL15")) << path;
         EXPECT_LE(r.rc, 4) << path;
+        EXPECT_TRUE(std::filesystem::exists(dir / "load/TEST")) << path;
     }
 }

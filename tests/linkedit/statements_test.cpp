@@ -160,6 +160,7 @@ TEST(Statements, ObjectRecordInContinuation) {
                                      deck({esd(1, {sd("A", 0, 8)}), txt(1, 0, "12345678"), end()}) +
                                      record(" ENTRY B"));
     d.spec.syslin = {d.path("ctl.txt")};
+    d.spec.member = "PROG";
     const JobResult r = runJob(d.dir, d.spec);
     EXPECT_EQ(r.rc, 8);
     const auto body = r.body();
@@ -284,6 +285,8 @@ TEST(Statements, UnprocessedRequests) {
     writeFile(d.dir / "a.obj", deck({esd(1, {sd("A", 0, 8)}), end()}));
     d.spec.syslin = {d.file("c.txt", {" CHANGE X(Y),Z(W)", " REPLACE Q"}), d.path("a.obj"),
                      d.file("d.txt", {" REPLACE R"})};
+    d.spec.member = "PROG";
+    d.spec.parm = "LIST=STMT";
     const JobResult r = runJob(d.dir, d.spec);
     EXPECT_EQ(r.rc, 4);
     const auto body = r.body();
@@ -295,7 +298,9 @@ TEST(Statements, UnprocessedRequests) {
         "VRL109W CHANGE request for X was not processed.",
         "VRL100I  REPLACE R",
         "VRL109W REPLACE request for R was not processed.",
-        "No module saved: this linkage editor reads and checks its input only.",
+        "VRL210I ENTRY defaults to section A.",
+        "VRL020I PROG has been added with AMODE=24 and RMODE=24 as file \"" + d.path("load/PROG") +
+            "\".",
         "VRL009I Processing completed, return code is 4"};
     EXPECT_EQ(body, expected);
 }
