@@ -318,8 +318,10 @@ Target Delinker::target(Group& g, const RelocationItem& item) {
     case loadmod::kCM:
     case loadmod::kCM2:
         t.kind = Target::kOther;
-        // A V-type constant names an external symbol, even when it is a common.
-        if (vType && named(*e)) {
+        // Commons are defined by the last object module, so that they follow every section as
+        // they did in the module; the others, and V-type constants, name them as external
+        // symbols.
+        if (named(*e) && (vType || &g != &groups_.back())) {
             t.esdid = symbolEsdid(g, *e, obj::kER);
             return t;
         }
@@ -408,6 +410,9 @@ void Delinker::writeGroup(Deck& deck, Group& g) {
         uint32_t address;
     };
     std::vector<Item> items;
+    if (&g == &groups_.front())
+        for (const CesdEntry& e : m_.cesd)
+            if (e.type() == loadmod::kPR) symbolEsdid(g, e, obj::kXD);
     for (const DeckSection& s : g.sections) {
         for (const RelocationItem& r : s.entry->relocation) {
             const Target t = target(g, r);
@@ -417,6 +422,15 @@ void Delinker::writeGroup(Deck& deck, Group& g) {
             items.push_back({t.esdid, s.esdid, flags, r.address - s.entry->address + s.origin});
         }
     }
+
+    // Commons and pseudo registers belong to the module whether or not a constant refers to
+    // them: the last object module defines the commons, after its sections; the first defines
+    // the pseudo registers in the order of their offsets, which the linkage editor then gives
+    // them again.
+    if (&g == &groups_.back())
+        for (const CesdEntry& e : m_.cesd)
+            if (e.type() == loadmod::kCM || e.type() == loadmod::kCM2)
+                symbolEsdid(g, e, e.type() == loadmod::kCM2 ? obj::kCMQ : obj::kCM);
 
     for (size_t c = 0; c + obj::kCardLength <= g.sym.size(); c += obj::kCardLength)
         deck.copy(g.sym.data() + c);
@@ -665,8 +679,12 @@ std::vector<uint8_t> Delinker::run() {
             if (symbol == nullptr && loadmod::isSection(e.type()) && e.address == a.entryPoint &&
                 named(e))
                 symbol = &e;
+        // The symbol is named when it bears another name, and also when it bears the alias's
+        // own name but the alias is not entered at the module's entry point: the linkage editor
+        // gives an alias without a symbol the module's entry point.
         std::string s = " ALIAS " + a.name;
-        if (symbol != nullptr && std::memcmp(symbol->bytes, a.ebcdicName, 8) != 0)
+        if (symbol != nullptr &&
+            (std::memcmp(symbol->bytes, a.ebcdicName, 8) != 0 || a.entryPoint != info.entryPoint))
             s += "(" + nameOf(symbol->bytes) + ")";
         put(s);
     }

@@ -162,8 +162,9 @@ TEST(Delink, ConstantsAreUnrelocated) {
     EXPECT_EQ(value4(second[1], 0x00), 0u);
     EXPECT_EQ(value4(second[1], 0x04), 0x0Cu) << "a subtracted address put back";
 
-    // The first object module: ESD of A, P, then B (ER), PR1 (XD) and EXT (ER) in order of
-    // first use; its RLD items, the V-type one as an A-type one.
+    // The first object module: ESD of A and P, the pseudo register (the first object module
+    // defines them all, in offset order), then B and EXT (ER) in order of first use; its RLD
+    // items, the V-type one as an A-type one.
     ASSERT_TRUE(isType(deck[0], "ESD") && isType(deck[1], "ESD"));
     EXPECT_EQ(Bytes(deck[0].begin() + 16, deck[0].begin() + 64), cat({name8("A"),
                                                                       {0x00},
@@ -175,16 +176,16 @@ TEST(Delink, ConstantsAreUnrelocated) {
                                                                       b24(0x18),
                                                                       {0},
                                                                       b24(0x10),
-                                                                      name8("B"),
-                                                                      {0x02},
-                                                                      b24(0),
-                                                                      {0x40},
-                                                                      Bytes(3, 0x40)}));
-    EXPECT_EQ(Bytes(deck[1].begin() + 16, deck[1].begin() + 48), cat({name8("PR1"),
+                                                                      name8("PR1"),
                                                                       {0x06},
                                                                       b24(0),
                                                                       {0x03},
-                                                                      b24(4),
+                                                                      b24(4)}));
+    EXPECT_EQ(Bytes(deck[1].begin() + 16, deck[1].begin() + 48), cat({name8("B"),
+                                                                      {0x02},
+                                                                      b24(0),
+                                                                      {0x40},
+                                                                      Bytes(3, 0x40),
                                                                       name8("EXT"),
                                                                       {0x02},
                                                                       b24(0),
@@ -198,10 +199,10 @@ TEST(Delink, ConstantsAreUnrelocated) {
               cat({rldItem(2, 1, 0x0D, 0x00),
                    {0x0C},
                    b24(0x0C),
-                   rldItem(3, 1, 0x0C, 0x04),
-                   rldItem(4, 1, 0x2C, 0x08),
+                   rldItem(4, 1, 0x0C, 0x04),
+                   rldItem(3, 1, 0x2C, 0x08),
                    rldItem(0, 1, 0x3C, 0x10),
-                   rldItem(3, 1, 0x70, 0x16),
+                   rldItem(4, 1, 0x70, 0x16),
                    rldItem(5, 2, 0x0C, 0x18)}));
 }
 
@@ -275,7 +276,7 @@ TEST(Delink, ControlStatements) {
         statement(" SETSSI 0102ABCD"),
         statement(" SETCODE AC(1)"),
         statement(" MODE RMODE(ANY),AMODE(ANY)"),
-        statement(" ALIAS MAINPROG"),
+        statement(" ALIAS MAINPROG(MAINPROG)"), // not entered at the module's entry point
         statement(" ALIAS OTHER(LABEL)"),
         statement(" ALIAS THIRD(SECOND)"),
         statement(" NAME PROG(R)"),
