@@ -4,10 +4,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "goff_input.h"
 #include "goff_support.h"
 #include "linkedit.h"
+#include "loadmod_format.h"
+#include "saved_module.h"
 #include "shared_dir.h"
 
 using namespace lt;
@@ -140,10 +143,12 @@ TEST(GoffInput, CorpusObjectsReadWithoutError) {
     EXPECT_EQ(main->rld[1].address, 0x1088u);
     EXPECT_EQ(main->rld[1].target, item(r.image, "IPSTCFPO", obj::kER));
 
-    // In a job step: no message at all.
+    // In a job step: no message at all, and a module saved.
     TempDir tmp;
     for (const char* f : {"ibm_iplstatx.goff", "ibm_msglg610.goff"}) {
-        const JobResult job = runJob(tmp, syslin(dir + "/" + f));
+        JobSpec spec = syslin(dir + "/" + f);
+        spec.member = "GOFFMOD";
+        const JobResult job = runJob(tmp, spec);
         EXPECT_EQ(job.rc, 0) << f;
         for (const std::string& line : job.body()) EXPECT_EQ(line.find("VRL16"), std::string::npos);
     }
@@ -452,4 +457,83 @@ TEST(GoffInput, MessagesInAJobStep) {
     for (const std::string& l : r.body()) separators += l == "        " + std::string(80, '-');
     EXPECT_EQ(separators, 1u); // two physical records
     EXPECT_TRUE(r.listed("VRL159W Object module discarded due to errors."));
+}
+
+// A GOFF module and an object deck in one module: each refers to the other; the GOFF section's
+// assembled origin (0x100) does not matter once it is laid out.
+TEST(GoffInput, LinksWithObjectDecks) {
+    TempDir dir;
+    std::string mainText(16, '\x07');
+    writeFile(dir / "main.obj",
+              deck({esd(1, {sd("MAIN", 0, 16), er("SUBENT")}), txt(1, 0, mainText),
+                    rld(rldEntry(2, 1, 0x1C, 8)), end(1, 0)}));
+    const std::string subText("\xFF\xFF\xFF\xFF\x47\xF0\x00\x00", 8);
+    writeFile(
+        dir / "sub.goff",
+        module({goffHdr(), goffSd(1, "SUBG"), goffEd(2, 1, "B_TEXT", 0x100, 8),
+                goffLd(3, 2, "SUBENT", 0x104), goffEr(4, 1, "MAIN"), goffTxt(2, 0x100, subText),
+                goffRld({RldItem(4, 2, 0x100).act(0x01)}), goffEnd()}));
+    JobSpec spec;
+    spec.parm = "COMPAT=LKED";
+    spec.syslin = {(dir / "main.obj").string(), (dir / "sub.goff").string()};
+    spec.member = "MIXED";
+    const JobResult r = runJob(dir, spec);
+    ASSERT_EQ(r.rc, 0);
+    const Saved saved = readSaved(dir / "load" / "MIXED");
+    ASSERT_TRUE(saved.ok);
+    opx::LoadModuleImage m;
+    ASSERT_EQ(readImage(saved.entry, saved.records, m), "");
+    // MAIN at 0, SUBG after it at 16 (its label at 20); V(SUBENT) in MAIN and V(MAIN) in SUBG.
+    std::map<std::string, const opx::CesdEntry*> byName;
+    for (const opx::CesdEntry& e : m.cesd)
+        byName[std::string(reinterpret_cast<const char*>(e.bytes), 8)] = &e;
+    const opx::CesdEntry* main = byName[ebcdic("MAIN    ")];
+    const opx::CesdEntry* sub = byName[ebcdic("SUBG    ")];
+    const opx::CesdEntry* label = byName[ebcdic("SUBENT  ")];
+    ASSERT_TRUE(main && sub && label);
+    EXPECT_EQ(main->address, 0u);
+    EXPECT_EQ(sub->address, 16u);
+    EXPECT_EQ(sub->length, 8u);
+    EXPECT_EQ(label->type(), loadmod::kLR);
+    EXPECT_EQ(label->address, 20u);
+    EXPECT_EQ(std::vector<uint8_t>(m.text.begin() + 8, m.text.begin() + 12),
+              (std::vector<uint8_t>{0, 0, 0, 0x14}));
+    EXPECT_EQ(std::vector<uint8_t>(m.text.begin() + 16, m.text.end()),
+              (std::vector<uint8_t>{0, 0, 0, 0, 0x47, 0xF0, 0, 0}));
+    ASSERT_EQ(main->relocation.size(), 1u);
+    EXPECT_EQ(m.find(main->relocation[0].relocationPointer), label);
+    ASSERT_EQ(sub->relocation.size(), 1u);
+    EXPECT_EQ(sub->relocation[0].address, 16u);
+    EXPECT_EQ(m.find(sub->relocation[0].relocationPointer), main);
+}
+
+// A loadable class other than B_TEXT becomes another element of its section.
+TEST(GoffInput, ClassesOfASection) {
+    TempDir dir;
+    writeFile(dir / "cls.goff",
+              module({goffHdr(), goffSd(1, "CLS"), goffEd(2, 1, "B_TEXT", 0, 8),
+                      goffEd(3, 1, "C_DATA", 0, 24), goffLd(4, 3, "DATA1", 16),
+                      goffTxt(2, 0, std::string(8, '\x07')), goffTxt(3, 0, std::string(24, '\x01')),
+                      goffRld({RldItem(4, 2, 0)}), goffEnd(1, 2, 0)}));
+    JobSpec spec;
+    spec.parm = "LIST=ALL,MAP";
+    spec.syslin = {(dir / "cls.goff").string()};
+    spec.member = "CLS";
+    const JobResult r = runJob(dir, spec);
+    EXPECT_EQ(r.rc, 0);
+    const std::vector<std::string> body = r.body();
+    auto at = [&](const std::string& prefix) {
+        for (size_t i = 0; i < body.size(); ++i)
+            if (body[i].rfind(prefix, 0) == 0) return i;
+        return body.size();
+    };
+    const size_t data = at("CLASS  C_DATA");
+    ASSERT_LT(data, body.size()) << r.listing.size();
+    EXPECT_LT(at("CLASS  B_TEXT"), data);
+    bool section = false, label = false;
+    for (size_t i = data; i < body.size() && i < data + 8; ++i) {
+        section |= body[i].find(" CLS ") != std::string::npos;
+        label |= body[i].find(" DATA1 ") != std::string::npos;
+    }
+    EXPECT_TRUE(section && label);
 }
