@@ -104,6 +104,8 @@ struct ExtractOptions {
     bool noTimes = false;
     std::string aliases = "link";
     bool unnum = false;
+    std::string listing;          // relink: a listing for all members, or a pattern with &M
+    std::string binderParameters; // relink: the options (PARM) of the linkage editor
 };
 
 int extract(const ExtractOptions& options, const Encoding& encoding);
