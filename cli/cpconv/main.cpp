@@ -16,10 +16,11 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "codepage_names.h"
 #include "codexa.h"
 #include "directory.h"
-#include "codepage_names.h"
 #include "output_file.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -307,6 +308,7 @@ int main(int argc, char** argv) {
     Converter converter(conv.get(), source.get(), mode, out);
     if (files.empty()) files.push_back("-");
     for (const std::string& name : files) {
+        if (name == "-") platform::setBinaryMode(stdin); // bytes, not text lines
         std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
         if (f == nullptr) {
             std::fprintf(stderr, "cpconv: cannot open %s: %s\n", name.c_str(),

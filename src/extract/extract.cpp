@@ -9,9 +9,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "dump.h"
@@ -66,8 +66,8 @@ namespace {
 constexpr int64_t kMaxAssembly = 16777211;
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
 }
 
 int finish(ExtractBlock* r, int severity, const char* message, const char* fileName) {

@@ -1,0 +1,67 @@
+// Paths on Windows: both separators, drive letters and UNC names, and the paths of modules from
+// the loader.
+#include "paths.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/files.h"
+
+namespace platform {
+
+namespace {
+
+// The file name of a loaded module (null: the program), growing the buffer as needed.
+std::string moduleFileName(HMODULE module) {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n =
+            ::GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::string();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        if (buffer.size() >= 32768) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace
+
+const char* lastSeparator(const char* path) {
+    if (path == nullptr) return nullptr;
+    const char* a = std::strrchr(path, '\\');
+    const char* b = std::strrchr(path, '/');
+    return a > b ? a : b;
+}
+
+bool isAbsolutePath(const char* path) {
+    if (path == nullptr || *path == '\0') return false;
+    // \\server\share or //server/share, and a drive with its root: C:\ or C:/.
+    if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) return true;
+    const char c = path[0];
+    return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
+}
+
+std::string modulePathOf(const void* address) {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCSTR>(address), &module))
+        return std::string();
+    return moduleFileName(module);
+}
+
+std::string programPath() {
+    return moduleFileName(nullptr);
+}
+
+bool sameFile(const char* a, const char* b) {
+    FileIdentity ia, ib;
+    return identityOf(a, ia) && identityOf(b, ib) && ia == ib;
+}
+
+} // namespace platform
