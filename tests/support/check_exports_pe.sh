@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# A Windows DLL exports exactly the names given after it, undecorated, and nothing else: the
+# export table that objdump -p prints. The counterpart of check_exports.sh for PE files.
+#   check_exports_pe.sh OBJDUMP LIBRARY NAME...
+set -euo pipefail
+objdump=$1
+lib=$2
+shift 2
+expected=$(printf '%s\n' "$@" | LC_ALL=C sort)
+# The table lists one export a line: "[   0] name".
+actual=$("$objdump" -p "$lib" |
+  sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p' | LC_ALL=C sort)
+if [ "$actual" != "$expected" ]; then
+  echo "exports of $lib differ (< expected, > actual):"
+  diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") || true
+  exit 1
+fi
+# An import library goes with it.
+implib="$(dirname "$lib")/../lib/lib$(basename "$lib").a"
+echo "$(printf '%s\n' "$actual" | wc -l) exports, as documented"
