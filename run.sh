@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The project's two entry points (see README.md):
 #   ./run.sh demo   installs what is missing, builds, and runs the main job on a bundled example
-#   ./run.sh test   installs what is missing, builds, runs every test, then again under
+#   ./run.sh test   installs what is missing, builds, runs every test, makes and checks the
+#                   Debian package, runs the tests again under
 #                   AddressSanitizer + UndefinedBehaviorSanitizer, then each fuzz target briefly
 # and a few for developers:
 #   ./run.sh build  configure and build into build/
 #   ./run.sh bench  build and run the benchmarks
 #   ./run.sh fuzz [SECONDS]  run every fuzz target for SECONDS each (default 60)
 #   ./run.sh demo-ide  build and start the assembler source editor Pelda on a sample source
+#   ./run.sh package   build (Release) and make the Debian package build-package/package/opxkit_*.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -24,6 +26,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
+  dpkg-dev lintian man-db desktop-file-utils
 )
 # The programs the demo runs.
 DEMO_TARGETS=(opx bren cpconv ufx)
@@ -81,6 +84,118 @@ require_shared_in_ci() {
   fi
 }
 
+# make_package <dir>: the Debian package of a built tree, in <dir>/package/; prints its path.
+make_package() {
+  local dir=$1
+  rm -rf "$dir/package"
+  mkdir -p "$dir/package"
+  if ! (cd "$dir" && cpack -G DEB -B "$ROOT/$dir/package" >"$ROOT/$dir/package/cpack.log" 2>&1); then
+    cat "$dir/package/cpack.log" >&2
+    echo "run.sh: cpack could not make the package" >&2
+    return 1
+  fi
+  local deb
+  deb=$(ls "$ROOT/$dir"/package/opxkit_*.deb)
+  echo "$deb"
+}
+
+# check_package <deb> <build dir>: the package's control data and file list, lintian's view of
+# it, and, as root on a machine without opxkit installed, an installation with dpkg -i, a use
+# of it, and its removal, which must leave nothing behind.
+check_package() {
+  local deb=$1 dir=$2 failures=0 version
+  fail() {
+    echo "package: $*" >&2
+    failures=$((failures + 1))
+  }
+  dpkg-deb -I "$deb" >"$dir/package/info.txt"
+  dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$dir/package/files.txt"
+  grep -E '^ (Package|Version|Architecture|Depends):' "$dir/package/info.txt"
+  grep -q '^ Depends:.*libc6' "$dir/package/info.txt" || fail "no dependencies were computed"
+  if [ -x "$dir/bin/Pelda" ]; then
+    grep -q '^ Depends:.*libqt6widgets6' "$dir/package/info.txt" || fail "Qt is not among the dependencies"
+  fi
+  local programs=() p f
+  for p in opx bren ufx cpconv vrl Pelda opxwin; do
+    [ -x "$dir/bin/$p" ] && programs+=("$p")
+  done
+  local wanted=(/usr/lib/libcodexa.so /usr/lib/libopxcore.so /usr/include/opxkit/opxcore.h
+                /usr/include/opxkit/codexa.h /usr/include/opxkit/runtime/connection.h
+                /usr/lib/pkgconfig/opxkit.pc /usr/share/doc/opxkit/copyright
+                /usr/share/doc/opxkit/changelog.Debian.gz /usr/share/doc/opxkit/README.md)
+  for p in "${programs[@]}"; do
+    wanted+=("/usr/bin/$p" "/usr/share/man/man1/$p.1.gz")
+  done
+  for p in opx bren ufx cpconv vrl; do
+    [ -x "$dir/bin/$p" ] && wanted+=("/usr/share/bash-completion/completions/$p")
+  done
+  if [ -x "$dir/bin/Pelda" ]; then
+    wanted+=(/usr/share/applications/Pelda.desktop /usr/share/icons/hicolor/scalable/apps/Pelda.svg
+             /usr/share/opxkit/PeldaTips.txt /usr/share/opxkit/doc/zrh.htm)
+  fi
+  if [ -x "$dir/bin/opxwin" ]; then
+    wanted+=(/usr/share/applications/opxwin.desktop /usr/share/icons/hicolor/scalable/apps/opxwin.svg
+             /usr/lib/libopxbridge.so /usr/lib/libbrenbridge.so /usr/share/opxkit/doc/opxmin.gif)
+  fi
+  for f in "${wanted[@]}"; do
+    grep -qxF "$f" "$dir/package/files.txt" || fail "$f is not in the package"
+  done
+  grep -v '^/usr/' "$dir/package/files.txt" | grep -v '^/$' | sed 's/^/outside \/usr: /' >&2 &&
+    fail "the package puts files outside /usr"
+  grep '^/usr/bin/.' "$dir/package/files.txt" | grep -vE '^/usr/bin/(opx|bren|ufx|cpconv|vrl|Pelda|opxwin)$' >&2 &&
+    fail "the package carries programs that are not the toolkit's"
+  echo "$(grep -vc '/$' "$dir/package/files.txt") files in $(basename "$deb")"
+  local entry
+  for entry in $(grep '^/usr/share/applications/.*\.desktop$' "$dir/package/files.txt"); do
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ".$entry" >"$dir/package/$(basename "$entry")"
+    desktop-file-validate --no-hints "$dir/package/$(basename "$entry")" || fail "$entry is not a valid desktop entry"
+  done
+
+  if command -v lintian >/dev/null; then
+    log "lintian $(basename "$deb")"
+    lintian --info --tag-display-limit 0 "$deb" >"$dir/package/lintian.txt" 2>&1 || true
+    grep -E '^[EWI]: ' "$dir/package/lintian.txt" | cut -d' ' -f1,3 | sort | uniq -c | sort -rn || true
+    echo "(lintian's full report: $dir/package/lintian.txt)"
+  fi
+
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "package: the installation with dpkg -i is left out: it needs root" >&2
+  elif dpkg-query -W -f='${db:Status-Status}' opxkit 2>/dev/null | grep -qvE '^(not-installed|config-files)$'; then
+    echo "package: the installation with dpkg -i is left out: opxkit is installed on this machine already" >&2
+  else
+    log "dpkg -i, use, dpkg -r"
+    if dpkg -i "$deb" >"$dir/package/dpkg-install.log" 2>&1; then
+      dpkg -L opxkit >"$dir/package/installed.txt"
+      [ "$(command -v opx)" = /usr/bin/opx ] || fail "opx is not /usr/bin/opx once installed"
+      /usr/bin/opx --help >/dev/null || fail "the installed opx --help failed"
+      [ "$(man -w opx)" = /usr/share/man/man1/opx.1.gz ] || fail "man -w opx does not find the page"
+      version=$(dpkg-deb -f "$deb" Version)
+      [ "$(pkg-config --modversion opxkit)" = "${version%-*}" ] ||
+        fail "pkg-config does not give the installed version"
+      dpkg -r opxkit >"$dir/package/dpkg-remove.log" 2>&1 || fail "dpkg -r opxkit failed"
+      # dpkg forgets a removed package that has no configuration files and no postrm.
+      case $(dpkg-query -W -f='${db:Status-Status}' opxkit 2>/dev/null) in
+      '' | not-installed) ;;
+      *) fail "opxkit is not fully removed: $(dpkg-query -W -f='${db:Status-Status}' opxkit)" ;;
+      esac
+      # Every file and every folder of the package's own is gone.
+      while IFS= read -r f; do
+        [ -d "$f" ] && continue
+        [ -e "$f" ] || [ -L "$f" ] && fail "$f is left after dpkg -r"
+      done <"$dir/package/installed.txt"
+      for f in /usr/include/opxkit /usr/share/opxkit /usr/share/doc/opxkit; do
+        [ -e "$f" ] && fail "$f is left after dpkg -r"
+      done
+      [ "$failures" -eq 0 ] && echo "installed with dpkg -i, used, and removed with dpkg -r without a trace"
+    else
+      cat "$dir/package/dpkg-install.log" >&2
+      fail "dpkg -i failed"
+      dpkg -r opxkit >/dev/null 2>&1 || true
+    fi
+  fi
+  [ "$failures" -eq 0 ]
+}
+
 fuzz_all() {
   local seconds=$1
   local dir=build-fuzz
@@ -129,6 +244,10 @@ case "$cmd" in
     build build
     log "tests"
     run_tests build
+    log "the Debian package"
+    SECONDS=0
+    check_package "$(make_package build)" build
+    echo "(the package stage took ${SECONDS}s)"
     log "build with AddressSanitizer and UndefinedBehaviorSanitizer"
     build build-asan -DOPX_SANITIZE=ON -DOPX_BENCH=OFF
     log "tests under the sanitizers"
@@ -165,6 +284,17 @@ case "$cmd" in
     install_packages
     fuzz_all "${2:-60}"
     ;;
+  package)
+    # The command-line and window programs in Release, without tests or benchmarks.
+    install_packages
+    configure build-package -DCMAKE_BUILD_TYPE=Release -DOPX_TESTS=OFF -DOPX_BENCH=OFF
+    log "building"
+    cmake --build build-package -j "$JOBS"
+    log "packaging"
+    deb=$(make_package build-package)
+    dpkg-deb -I "$deb" | grep -E '^ (Package|Version|Architecture|Depends):'
+    echo "$deb"
+    ;;
   demo-ide)
     # Pelda with the stand-in assembler as "zora" in a demo installation directory of its own,
     # and a profile folder of its own, so that the user's settings stay untouched.
@@ -190,7 +320,7 @@ case "$cmd" in
       exec "$ROOT/$dir/bin/Pelda" "$demo/src/sample.390"
     ;;
   *)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] && exit 2
     echo "unknown command: $cmd" >&2
     exit 2

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "image.h"
+#include "large_pds.h"
 #include "opxcore.h"
 #include "reader.h"
 #include "tape_writer.h"
@@ -38,26 +39,7 @@ bool makeTape(const std::string& path, size_t members, size_t perMember, tapew::
     w.block(tapew::hdr2("HDR2", 'V', 32760, 32756, 'S'));
     w.tapeMark();
     tapew::SpannedBlocker blocker(32760, [&w](const xmitw::Bytes& b) { w.block(b); });
-    xmitw::Pds pds;
-    pds.dsname = "BENCH.PDS";
-    pds.blksize = 27920;
-    pds.blocksPerTrack = 2;
-    pds.extents = {{1, 0, 60000, 14}};
-    pds.directoryBlocksPerRecord = 100;
-    char name[16];
-    for (size_t m = 0; m < members; ++m) {
-        xmitw::Member mem;
-        std::snprintf(name, sizeof name, "M%07zu", m % 10000000);
-        mem.name = name;
-        mem.generatedCount = perMember;
-        mem.generate = [m](size_t i) {
-            char line[81];
-            std::snprintf(line, sizeof line, "%-80s",
-                          ("MEMBER " + std::to_string(m) + " RECORD " + std::to_string(i)).c_str());
-            return xmitw::ebcdic(std::string_view(line, 80));
-        };
-        pds.members.push_back(std::move(mem));
-    }
+    const xmitw::Pds pds = largePds(members, perMember);
     xmitw::unloadRecords(pds, [&](const xmitw::Bytes& r, bool) { blocker.record(r); });
     blocker.finish();
     w.tapeMark();
@@ -102,21 +84,8 @@ double inflateBlocks(const std::string& path) {
 double readMembers(const std::string& path, uint64_t* records) {
     auto t0 = Clock::now();
     XmitHandle* h = opx::openImage(path.c_str());
-    XmitDataSet* ds = opx::loadDirectory(h, 1, false);
-    MemberCursor c;
-    if (ds == nullptr || !opx::startMembers(h, ds, &c, nullptr, 0)) {
-        std::fprintf(stderr, "reading failed: %s\n", h->message ? h->message : "?");
-        std::exit(1);
-    }
-    *records = 0;
-    for (unsigned m = 0; m < ds->entryCount; ++m) {
-        int st;
-        while ((st = opx::readMemberRecord(h, ds, &c)) == MEMBER_RECORD) ++*records;
-        if (st == MEMBER_ERROR) {
-            std::fprintf(stderr, "reading failed: %s\n", h->message ? h->message : "?");
-            std::exit(1);
-        }
-    }
+    uint64_t bytes = 0;
+    readEveryMember(h, records, &bytes);
     vXmitFileClose(h);
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }

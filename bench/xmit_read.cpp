@@ -49,25 +49,8 @@ double memberRead(const std::string& path, uint64_t* records, uint64_t* bytes) {
         std::fprintf(stderr, "open: %s\n", h->message);
         std::exit(1);
     }
-    XmitDataSet* ds = pxhXmitFileLoadDir(h, 1);
-    if (ds == nullptr) {
-        std::fprintf(stderr, "directory: %s\n", h->message);
-        std::exit(1);
-    }
-    MemberCursor c;
-    opx::startMembers(h, ds, &c, nullptr, 0);
     uint64_t n = 0, b = 0;
-    for (unsigned m = 0; m < ds->entryCount; ++m) {
-        int st;
-        while ((st = opx::readMemberRecord(h, ds, &c)) == MEMBER_RECORD) {
-            ++n;
-            b += c.recordLength;
-        }
-        if (st != MEMBER_END) {
-            std::fprintf(stderr, "member %u: %s\n", m, h->message ? h->message : "?");
-            std::exit(1);
-        }
-    }
+    readEveryMember(h, &n, &b);
     vXmitFileClose(h);
     *records = n;
     *bytes = b;

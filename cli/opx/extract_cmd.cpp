@@ -221,8 +221,7 @@ void Extractor::run(const std::string& path, unsigned number,
                     const std::vector<std::string>& memberNames, std::string target, int depth) {
     Handle file(path);
     XmitHandle* h = file.h;
-    if (h->message != nullptr) {
-        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(), h->message);
+    if (!file.usable(path)) {
         totals.severity = std::max(totals.severity, 12);
         return;
     }
@@ -283,6 +282,8 @@ void Extractor::run(const std::string& path, unsigned number,
     }
     req.target = target.c_str();
     req.dataSet = number;
+    if (!o_.listing.empty()) req.listing = o_.listing.c_str();
+    req.binderParameters = o_.binderParameters.c_str();
     opx::ExtractExtras extras;
     extras.readPdse = true;
     extras.encoding = enc_.table();
@@ -356,6 +357,7 @@ void Extractor::run(const std::string& path, unsigned number,
     const time_t sequentialTime = transmitTime(h);
 
     int result = opx::extractStep(EXTRACT_GO, h, &req, extras);
+    uint32_t savedBefore = 0; // members created or replaced before the last step
     std::string pending;
     bool pendingNew = false;
     while (result != EXTRACT_RESULT_DONE) {
@@ -413,12 +415,26 @@ void Extractor::run(const std::string& path, unsigned number,
             break;
         }
         case EXTRACT_RESULT_NOT_WRITTEN:
+            if (req.type == EXTRACT_TYPE_RELINK && req.fileName != nullptr &&
+                pending == req.fileName) {
+                // Relinked (created or replaced), or the linkage editor failed (skipped).
+                const bool saved = req.filesCreated + req.filesReplaced > savedBefore;
+                const std::string message = req.message ? req.message : "";
+                const size_t code = message.rfind("= ");
+                report(saved ? "relinked" : "failed", req.memberName, pending, -1,
+                       code == std::string::npos
+                           ? message
+                           : "linkage editor return code " + message.substr(code + 2));
+                if (!saved) totals.severity = std::max(totals.severity, 8);
+                break;
+            }
             report("not written", req.memberName, "", -1, req.message ? req.message : "");
             break;
         default:
             break;
         }
         if (function == EXTRACT_STOP) break;
+        savedBefore = req.filesCreated + req.filesReplaced;
         result = opx::extractStep(function, h, &req, extras);
     }
     if (progress_) std::fprintf(stderr, "\r\033[K");
@@ -434,7 +450,9 @@ void Extractor::run(const std::string& path, unsigned number,
     if (!message.empty())
         std::fprintf(stderr, "opx: %s%s%s\n", message.c_str(), fileName.empty() ? "" : ": ",
                      fileName.c_str());
-    if (partitioned && severity < 12 && o_.aliases != "skip")
+    // The linkage editor input names the aliases itself (ALIAS statements).
+    if (partitioned && severity < 12 && o_.aliases != "skip" && req.type != EXTRACT_TYPE_DELINK &&
+        req.type != EXTRACT_TYPE_RELINK)
         linkAliases(&ds, written, memberNames);
     if (o_.recursive && !quit_)
         for (const auto& [f, records] : nested) expandNested(f, records, depth);

@@ -22,34 +22,37 @@ std::string trimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-const char* kindName(int kind) {
+namespace {
+
+// The words for a data set's kind: as shown, and as a JSON key.
+struct KindWords {
+    const char* name;
+    const char* key;
+};
+
+KindWords kindWords(int kind) {
     switch (kind) {
     case XMIT_KIND_MESSAGE:
-        return "message";
+        return {"message", "message"};
     case XMIT_KIND_SEQUENTIAL:
-        return "sequential";
+        return {"sequential", "sequential"};
     case XMIT_KIND_PARTITIONED:
-        return "partitioned";
+        return {"partitioned", "partitioned"};
     case XMIT_KIND_PDSE:
-        return "partitioned (PDSE)";
+        return {"partitioned (PDSE)", "pdse"};
     default:
-        return "not supported";
+        return {"not supported", "unsupported"};
     }
 }
 
+} // namespace
+
+const char* kindName(int kind) {
+    return kindWords(kind).name;
+}
+
 const char* kindKey(int kind) {
-    switch (kind) {
-    case XMIT_KIND_MESSAGE:
-        return "message";
-    case XMIT_KIND_SEQUENTIAL:
-        return "sequential";
-    case XMIT_KIND_PARTITIONED:
-        return "partitioned";
-    case XMIT_KIND_PDSE:
-        return "pdse";
-    default:
-        return "unsupported";
-    }
+    return kindWords(kind).key;
 }
 
 bool isPartitioned(const XmitDataSet& ds) {
@@ -236,10 +239,7 @@ int info(const std::string& path, bool asJson, const Encoding& enc) {
 int list(const std::string& path, unsigned number, bool asJson, bool human, const Encoding& enc) {
     Handle file(path);
     XmitHandle* h = file.h;
-    if (h->message != nullptr) {
-        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(), h->message);
-        return 1;
-    }
+    if (!file.usable(path)) return 1;
     if (number == 0) {
         for (uint32_t i = 0; i < h->fileCount && number == 0; ++i)
             if (isPartitioned(h->dataSets[i])) number = i + 1;

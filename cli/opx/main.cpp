@@ -39,12 +39,16 @@ bool connectLibrary(int trace) {
 }
 
 const char* const kTypeHelp =
-    "auto (the default), text, binary, dump, prefix, ibm or convert. auto decides member by "
+    "auto (the default), text, binary, dump, prefix, ibm, convert, delink or relink. auto "
+    "decides member by "
     "member from its first 16 KiB of record data: text when at most 1 byte in 50 is not a "
     "printable character of the EBCDIC code page (blank, letters, digits, punctuation, national "
     "characters) or the member is ISPF-packed, a transmit file when it begins with an INMR01 "
     "record (written as NAME.xmi), binary otherwise; load modules are binary. Binary data is "
-    "written as its bytes, record after record (ibm keeps the record descriptors)";
+    "written as its bytes, record after record (ibm keeps the record descriptors). delink "
+    "writes each load module as linkage editor input (object decks and control statements, "
+    "80-byte EBCDIC cards); relink runs the linkage editor vrl beside the library on that "
+    "input at once and saves the new module where -o says (see --listing and --parm)";
 
 } // namespace
 
@@ -150,6 +154,11 @@ int main(int argc, char** argv) {
     extractCmd->add_option("--replace", x.replace, "existing files: always, never or ask")
         ->check(CLI::IsMember({"always", "never", "ask"}))
         ->capture_default_str();
+    extractCmd->add_option("--listing", x.listing,
+                           "relink: the linkage editor's listing, one file for all members, or "
+                           "a pattern with &M or &m in its last part for one a member");
+    extractCmd->add_option("--parm", x.binderParameters,
+                           "relink: the linkage editor's options, e.g. LIST=ALL,MAP,XREF");
     extractCmd->add_flag("--json", x.json, "print the results as JSON");
     extractCmd->add_option("--encoding", encodingName, encodingHelp);
     CLI11_PARSE(app, argc, argv);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,20 @@ struct Handle {
     XmitHandle* h = nullptr;
     explicit Handle(const std::string& path) : h(opx::openImage(path.c_str(), imageOptions())) {}
     ~Handle() { vXmitFileClose(h); }
+    // Whether the file can be read: true when all is well, and for a tape that breaks off
+    // part-way (the files before the break are read; a warning says where). Otherwise prints
+    // the reader's message and returns false.
+    bool usable(const std::string& path) {
+        if (h->message == nullptr) return true;
+        if (opx::imageKind(h) == opx::ImageKind::Tape && h->fileCount > 0) {
+            std::fprintf(stderr, "opx: warning: %s: %s; the %u files before it are read\n",
+                         path.c_str(), h->message, static_cast<unsigned>(h->fileCount));
+            h->message = nullptr;
+            return true;
+        }
+        std::fprintf(stderr, "opx: %s: %s\n", path.c_str(), h->message);
+        return false;
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 };
@@ -89,6 +104,8 @@ struct ExtractOptions {
     bool noTimes = false;
     std::string aliases = "link";
     bool unnum = false;
+    std::string listing;          // relink: a listing for all members, or a pattern with &M
+    std::string binderParameters; // relink: the options (PARM) of the linkage editor
 };
 
 int extract(const ExtractOptions& options, const Encoding& encoding);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "delink.h"
 #include "dump.h"
 #include "extract.h"
 #include "ispf_packed.h"
@@ -21,7 +22,9 @@
 #include "opxcore.h"
 #include "output.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "reader.h"
+#include "relink.h"
 #include "runtime.h"
 #include "unload_format.h"
 #include "xmit_format.h"
@@ -57,6 +60,9 @@ struct ExtractState {
     size_t sampleNext = 0, sampleAt = 0;
     bool sampled = false;   // the current member or data set was sampled
     bool dataEnded = false; // its end was read while sampling
+    // Relink: the SYSLMOD pattern (the target after "&D"), the listing and the work files.
+    std::string syslmod;
+    opx::RelinkState relink;
 };
 
 namespace opx {
@@ -567,10 +573,14 @@ class RecordSink {
     std::vector<uint32_t> lengths_;
 };
 
+int delinkMember(ExtractBlock* r, ExtractState* st);
+
 // Writes the current member to the announced target. Returns the request's result.
 int writeMember(ExtractBlock* r, ExtractState* st) {
     XmitHandle* h = st->file;
     XmitDataSet* ds = st->ds;
+    if (ds->loadLibrary && (r->type == EXTRACT_TYPE_DELINK || r->type == EXTRACT_TYPE_RELINK))
+        return delinkMember(r, st);
     const bool asBytes = st->outcome.binary && st->extras.mode != ExtractExtras::Mode::AsRequested;
     OutputFile out;
     if (!out.open(st->target, asBytes ? st->binarySettings : st->settings)) {
@@ -689,6 +699,133 @@ int writeMember(ExtractBlock* r, ExtractState* st) {
         ++r->filesReplaced;
     st->total += records;
     r->recordsWritten = static_cast<uint32_t>(records);
+    r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
+    return EXTRACT_RESULT_WRITTEN;
+}
+
+// ---- delink and relink ----------------------------------------------------------------------
+
+// The start of a relink request: its listing and its work files. False after a failure (the
+// request is finished).
+bool startRelink(ExtractBlock* r, ExtractState* st) {
+    RelinkState& rl = st->relink;
+    if (r->listing != nullptr && r->listing[0] != '\0') {
+        // The same rules as for the target: "&D", and "&M" or "&m" for one listing a member.
+        const std::string listing = expandDirectory(r->listing, st->file);
+        const size_t last = lastComponent(listing);
+        const std::string component = listing.substr(last);
+        if (component.size() >= 2 && component[0] == '&' &&
+            (component[1] == 'M' || component[1] == 'm') &&
+            (component.size() == 2 || component[2] == '.')) {
+            rl.listingMode = component[1] == 'M' ? 1 : 0;
+            rl.listingPrefix = listing.substr(0, last);
+            rl.listingSuffix = component.substr(2);
+        } else {
+            // One listing for all members: the run starts without an old one, and each
+            // member's listing is appended.
+            rl.listingMode = 2;
+            rl.listingPrefix = listing;
+            IoFileCore f{};
+            f.path = rl.listingPrefix.c_str();
+            f.mode = IO_WRITE;
+            f.traceLevel = rt::traceLevel();
+            if (rt::ioOpen(f) != IO_OK) {
+                finish(r, 12, rt::message("%s", std::strerror(f.errnum)), rl.listingPrefix.c_str());
+                return false;
+            }
+            rt::ioClose(f, true);
+        }
+    }
+    if (const char* problem = rl.createWorkFiles()) {
+        finish(r, 12, problem, nullptr);
+        return false;
+    }
+    return true;
+}
+
+// Relinks a delinked deck by the binder program: deck and response file to the work files,
+// the binder run and waited for, the work files removed. The member counts as created or
+// replaced when the binder succeeds (return code 0 to 4), as skipped when it fails (5 to 20);
+// a binder that cannot be started or ends abnormally ends the request.
+int relinkDeck(ExtractBlock* r, ExtractState* st, const std::vector<uint8_t>& deck) {
+    RelinkState& rl = st->relink;
+    if (const char* problem = rl.createWorkFiles()) return finish(r, 12, problem, nullptr);
+    const std::string listing = rl.listingOf(r->memberName);
+    const std::string response = responseText(
+        rl, listing, r->binderParameters != nullptr ? r->binderParameters : "", st->syslmod);
+    const char* problem = writeWorkFile(rl.deckFile, deck.data(), deck.size());
+    if (problem == nullptr)
+        problem = writeWorkFile(rl.responseFile, response.data(), response.size());
+    if (problem != nullptr) {
+        rl.removeWorkFiles();
+        return finish(r, 12, problem, nullptr);
+    }
+    static std::string binder;
+    binder = binderPath();
+    const std::string argument = "-@" + rl.responseFile;
+    if (rt::traceLevel() >= TRACE_OPENS) {
+        std::printf("exec: %s %s\n", binder.c_str(), argument.c_str());
+        std::fflush(stdout);
+    }
+    const platform::ProgramRun run = platform::runProgram(binder, {binder, argument});
+    rl.removeWorkFiles();
+    if (!run.started) {
+        if (run.errnum == ENOENT)
+            return finish(r, 12, rt::message("Binder program %s not found.", binder.c_str()),
+                          nullptr);
+        return finish(
+            r, 12, rt::message("spawnv(%s) failed: %s", binder.c_str(), std::strerror(run.errnum)),
+            nullptr);
+    }
+    if (!run.exited || run.code > 20)
+        return finish(
+            r, 12,
+            rt::message("%s: exit status %.8X", binder.c_str(), static_cast<unsigned>(run.status)),
+            nullptr);
+    r->fileName = st->target.c_str();
+    r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
+    if (run.code <= 4) {
+        // Created or replaced as the announced target was before the run.
+        if (r->progress & EXTRACT_PROGRESS_NEW_TARGET)
+            ++r->filesCreated;
+        else
+            ++r->filesReplaced;
+        r->message =
+            rt::message("%s relinked, binder return code = %d", st->target.c_str(), run.code);
+    } else {
+        ++r->filesSkipped;
+        r->message = rt::message("relink failed, binder return code = %d", run.code);
+    }
+    return EXTRACT_RESULT_NOT_WRITTEN;
+}
+
+// A member of a load library as linkage editor input: its delinked deck written to the
+// announced target, or relinked at once.
+int delinkMember(ExtractBlock* r, ExtractState* st) {
+    XmitHandle* h = st->file;
+    LoadModuleImage image;
+    const std::string error = readLoadModule(h, st->ds, &st->cursor, st->entry, image);
+    if (!error.empty()) return finish(r, 12, rt::message("%s", error.c_str()), h->io.path);
+    const std::vector<uint8_t> deck = delinkModule(image, r->memberName);
+    const uint32_t cards = static_cast<uint32_t>(deck.size() / 80);
+    r->recordsWritten = cards;
+    if (r->type == EXTRACT_TYPE_RELINK) return relinkDeck(r, st, deck);
+    OutputFile out;
+    if (!out.open(st->target, st->settings))
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    for (size_t at = 0; at < deck.size(); at += 80) {
+        if (out.record(deck.data() + at, 80) != OutputFile::kOk) {
+            out.abandon();
+            return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+        }
+    }
+    if (!out.commit())
+        return finish(r, 12, rt::message("%s", out.error().c_str()), st->target.c_str());
+    if (r->progress & EXTRACT_PROGRESS_NEW_TARGET)
+        ++r->filesCreated;
+    else
+        ++r->filesReplaced;
+    st->total += cards;
     r->progress |= EXTRACT_PROGRESS_MEMBER_DONE;
     return EXTRACT_RESULT_WRITTEN;
 }
@@ -832,15 +969,6 @@ int start(XmitHandle* h, ExtractBlock* r, const ExtractExtras& extras) {
     if (ds->recfmLetters[0] == 'F' && ds->lrecl <= 0)
         return finish(r, 12, "Data set LRECL is unknown", nullptr);
     if (const char* refusal = settleAttributes(r, ds)) return finish(r, 12, refusal, nullptr);
-    if (r->type == EXTRACT_TYPE_DELINK || r->type == EXTRACT_TYPE_RELINK)
-        return finish(
-            r, 12,
-            r->type == EXTRACT_TYPE_DELINK
-                ? "DELINK extract requests are not available yet: they come with the linkage editor"
-                : "RELINK extract requests are not available yet: they come with the linkage "
-                  "editor",
-            nullptr);
-
     auto* st = new ExtractState;
     r->state = st;
     st->file = h;
@@ -895,6 +1023,10 @@ int start(XmitHandle* h, ExtractBlock* r, const ExtractExtras& extras) {
     st->prefix = target.substr(0, last);
     st->suffix = component.substr(2);
     st->keepCase = component[1] == 'M';
+    if (r->type == EXTRACT_TYPE_RELINK) {
+        st->syslmod = target;
+        if (!startRelink(r, st)) return EXTRACT_RESULT_DONE;
+    }
 
     if (r->memberNames != nullptr) {
         const uint8_t* a2e = rt::asciiToEbcdic();

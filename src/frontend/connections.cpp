@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "opx.h"
+#include "platform/install_layout.h"
 #include "xmitfile.h"
 
 namespace opxwin {
@@ -38,10 +39,14 @@ QString BridgeConnection::libraryFileName(const QString& name) {
 
 bool BridgeConnection::load(const char* const* names, QFunctionPointer* functions, int count) {
     const QString failure = libraryFileName(libraryName_) + QStringLiteral(" could not be loaded");
-    // Beside the program first, then by name alone wherever the system looks.
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(libraryName_);
+    // Beside the program first (the build tree), then in the libraries' folder of an
+    // installation (P/lib for P/bin/opxwin), then by name alone wherever the system looks.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString beside = programDir.filePath(libraryName_);
+    const QString installed = QDir::cleanPath(
+        programDir.filePath(QStringLiteral(OPX_LAYOUT_BIN_TO_LIB "/") + libraryName_));
     QString reason;
-    for (const QString& candidate : {beside, libraryName_}) {
+    for (const QString& candidate : {beside, installed, libraryName_}) {
         auto lib = std::make_unique<QLibrary>(candidate);
         if (!lib->load()) {
             reason = lib->errorString();

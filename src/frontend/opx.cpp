@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "platform/install_layout.h"
+
 namespace opxwin {
 
 OpxFrame* Opx::theFrame = nullptr;
@@ -51,8 +53,14 @@ void Opx::parseArguments(const QStringList& arguments) {
 }
 
 QString Opx::resourcePath(const QString& relative) {
-    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(relative);
+    // Beside the program (the build tree), then in the data folder of an installation
+    // (P/share/opxkit for P/bin/opxwin), then in the current folder.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString besideProgram = programDir.filePath(relative);
     if (QFileInfo::exists(besideProgram)) return besideProgram;
+    const QString installed =
+        QDir::cleanPath(programDir.filePath(QStringLiteral(OPX_LAYOUT_BIN_TO_DATA "/") + relative));
+    if (QFileInfo::exists(installed)) return installed;
     const QString current = QDir::current().filePath(relative);
     if (QFileInfo::exists(current)) return current;
     return QString();

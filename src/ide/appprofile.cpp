@@ -1,9 +1,13 @@
 #include "appprofile.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <algorithm>
 
+#include "platform/install_layout.h"
 #include "tabstops.h"
 #include <cmath>
 
@@ -91,7 +95,28 @@ EditorFont EditorFont::fromFont(const QFont& font, bool* tooBig) {
 
 QString AppProfile::installPath() const {
     QString p = settings_.value(QStringLiteral("Path")).toString();
-    return p.isEmpty() ? QStringLiteral(".") : p;
+    return p.isEmpty() ? defaultInstallPath(QCoreApplication::applicationDirPath()) : p;
+}
+
+QString AppProfile::defaultInstallPath(const QString& programDir) {
+    if (!programDir.isEmpty()) {
+        const QString data =
+            QDir::cleanPath(QDir(programDir).filePath(QStringLiteral(OPX_LAYOUT_BIN_TO_DATA)));
+        if (QFileInfo(data).isDir()) return data;
+    }
+    return QStringLiteral(".");
+}
+
+QString AppProfile::optionsFilePath(const QString& installDir, const QString& userDir) {
+    const QString name = QStringLiteral("QCONFIG.INI");
+    if (QFileInfo(installDir).isWritable() || userDir.isEmpty())
+        return QDir(installDir).filePath(name);
+    QDir().mkpath(userDir);
+    return QDir(userDir).filePath(name);
+}
+
+QString AppProfile::profileFolder() const {
+    return QFileInfo(settings_.fileName()).absolutePath();
 }
 void AppProfile::setInstallPath(const QString& path) {
     settings_.setValue(QStringLiteral("Path"), path);

@@ -48,8 +48,19 @@ class AppProfile {
   public:
     AppProfile() = default;
 
+    // "Path": the installation directory, or defaultInstallPath() when it is not set.
     QString installPath() const;
     void setInstallPath(const QString& path);
+    // The installation directory when the profile names none: the toolkit's data folder of an
+    // installation (P/share/opxkit, which holds the tips and the help pages) when the editor
+    // in programDir (P/bin) belongs to one, else "." (the current directory).
+    static QString defaultInstallPath(const QString& programDir);
+    // The options file QCONFIG.INI of an installation directory. An installed data folder is
+    // not the user's to write (/usr/share/opxkit): when installDir cannot be written, the
+    // user's own QCONFIG.INI in userDir (the profile's folder, made when missing) is used.
+    static QString optionsFilePath(const QString& installDir, const QString& userDir);
+    // The folder of the profile file (~/.config/opxkit).
+    QString profileFolder() const;
     int editWidth() const;
     void setEditWidth(int columns);
     EditorFont editorFont() const;

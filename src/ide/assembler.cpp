@@ -1,5 +1,6 @@
 #include "assembler.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -19,13 +20,21 @@ Assembler::~Assembler() {
     kill();
 }
 
-QString Assembler::programPath(const QString& installDir) {
+QString Assembler::programPath(const QString& installDir, const QString& editorDir) {
 #ifdef Q_OS_WIN
     const QString name = QStringLiteral("zora.exe");
 #else
     const QString name = QStringLiteral("zora");
 #endif
-    return QDir::cleanPath(QDir(installDir).absoluteFilePath(name));
+    const QString inInstallDir = QDir::cleanPath(QDir(installDir).absoluteFilePath(name));
+    if (QFileInfo(inInstallDir).isExecutable() || editorDir.isEmpty()) return inInstallDir;
+    // An assembler installed into the same prefix as the editor lies beside it (P/bin).
+    const QString besideEditor = QDir::cleanPath(QDir(editorDir).absoluteFilePath(name));
+    return QFileInfo(besideEditor).isExecutable() ? besideEditor : inInstallDir;
+}
+
+QString Assembler::programPath(const QString& installDir) {
+    return programPath(installDir, QCoreApplication::applicationDirPath());
 }
 
 QStringList Assembler::arguments(const QString& source) const {

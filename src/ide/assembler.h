@@ -1,6 +1,8 @@
 // Starting the assembler for one source file and telling when it has ended.
 //
-// The assembler is the program "zora" in the installation directory. It gets the source path,
+// The assembler is the program "zora" in the installation directory (for an installed editor,
+// whose installation directory is the toolkit's data folder, the one beside the editor's own
+// program when the installation directory has none). It gets the source path,
 // "-Q", "-T" and "-SM'<message file>'" as separate arguments (never through a shell, so any
 // character in a path is safe), and two environment variables: ZORAERR names the error file,
 // ZORAINI the options file. ZORAINI is formed once, at the first run: an existing non-empty
@@ -28,7 +30,10 @@ class Assembler : public QObject {
     Assembler(const WorkFiles& files, QObject* parent = nullptr);
     ~Assembler() override;
 
-    // The assembler program of an installation directory.
+    // The assembler program of an installation directory: installDir/zora, else zora in
+    // editorDir (the folder of the editor's program) when only that one can be run, else
+    // installDir/zora all the same (for the message that it was not found).
+    static QString programPath(const QString& installDir, const QString& editorDir);
     static QString programPath(const QString& installDir);
     // The arguments for one source file.
     QStringList arguments(const QString& source) const;

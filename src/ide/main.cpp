@@ -55,7 +55,8 @@ int main(int argc, char* argv[]) {
         "runs the assembler \"zora\" of the installation directory and leads from its\n"
         "error list to the source lines.\n\n"
         "The installation directory is \"Path\" in ~/.config/opxkit/Pelda.conf (default:\n"
-        "the current directory); the options are kept in its QCONFIG.INI."));
+        "the current directory, or the share/opxkit folder of an installation); the options\n"
+        "are kept in its QCONFIG.INI, or in ~/.config/opxkit/ when it cannot be written."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Source files to open."),

@@ -138,7 +138,7 @@ MainWindow::~MainWindow() {
 }
 
 QString MainWindow::qconfigPath() const {
-    return QDir(installDir_).filePath(QStringLiteral("QCONFIG.INI"));
+    return AppProfile::optionsFilePath(installDir_, profile_.profileFolder());
 }
 
 void MainWindow::createActions() {

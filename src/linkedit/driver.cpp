@@ -9,28 +9,13 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "goff_input.h"
 #include "linkedit.h"
 #include "platform/system.h"
 #include "resolution.h"
 #include "runtime.h"
 
 namespace vrl {
-
-namespace {
-
-// Skips a GOFF object module (records with X'03' up to its END record); GOFF input is not
-// read by this linkage editor, so the module is reported as discarded.
-void skipGoffModule(Job& job) {
-    Record r = job.records[0];
-    while ((r.bytes[1] >> 4) != 0x4) {
-        const int st = readRecord(job, r);
-        if (st != 0 || r.bytes[0] != 0x03) break;
-    }
-    ++job.objectModules;
-    if (!job.stopped()) issue(job, kWarning, "VRL159W Object module discarded due to errors.");
-}
-
-} // namespace
 
 Job::Job() = default;
 Job::~Job() {
@@ -80,7 +65,7 @@ void processInput(Job& job, size_t depth) {
             readObjectModule(job);
             reportUnprocessedRequests(job);
         } else if (first == 0x03) {
-            skipGoffModule(job);
+            readGoffModule(job);
             reportUnprocessedRequests(job);
         } else {
             pending = processStatement(job) == 1;

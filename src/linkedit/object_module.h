@@ -95,6 +95,8 @@ struct EsdItem {
     uint8_t sectionAlignment = 0;     // SD, PC: raised by Q-type and CXD constants and XDs
     bool lengthOpen = false;          // SD, PC: ESD length 0, grown by text
     std::string name;                 // EBCDIC, without padding; empty when unnamed (until named)
+    std::string className;            // SD, PC, CM from GOFF: the class of the element's text
+                                      // (EBCDIC); empty for B_TEXT
 
     std::vector<RldEntry> rld;                    // SD, PC: the constants in the section
     std::vector<EsdItem*> refs;                   // SD, PC: the names it refers to (LD, ER, XD, WX)

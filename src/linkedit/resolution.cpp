@@ -96,6 +96,23 @@ void queueForAutocall(Module& m, Symbol* s) {
 }
 
 // A new section of the module from a section item of an object module.
+// The element of a section item: its class (B_TEXT unless a GOFF element names another), its
+// text and attributes.
+std::unique_ptr<Element> makeElement(EsdItem& item, Section* s) {
+    auto e = std::make_unique<Element>();
+    e->section = s;
+    e->className = item.className.empty() ? toEbcdic("B_TEXT") : item.className;
+    e->alignment = item.alignment;
+    e->origin = item.address;
+    e->length = item.length;
+    e->text = std::move(item.text);
+    e->amode = amodeOf(item.flags);
+    e->rmode = (item.flags & obj::kFlagRmodeAny) ? kModeAny : kMode24;
+    e->rsect = (item.flags & obj::kFlagRsect) != 0;
+    e->sym = std::move(item.sym);
+    return e;
+}
+
 Section* addSection(Job& job, Module& m, EsdItem& item, const ObjectModule& image) {
     auto s = std::make_unique<Section>();
     s->name = item.name;
@@ -105,18 +122,7 @@ Section* addSection(Job& job, Module& m, EsdItem& item, const ObjectModule& imag
     s->esdFlags = item.flags;
     std::memcpy(s->identification, image.identification, sizeof s->identification);
     s->identificationCount = image.identificationCount;
-    auto e = std::make_unique<Element>();
-    e->section = s.get();
-    e->className = toEbcdic("B_TEXT");
-    e->alignment = item.alignment;
-    e->origin = item.address;
-    e->length = item.length;
-    e->text = std::move(item.text);
-    e->amode = amodeOf(item.flags);
-    e->rmode = (item.flags & obj::kFlagRmodeAny) ? kModeAny : kMode24;
-    e->rsect = (item.flags & obj::kFlagRsect) != 0;
-    e->sym = std::move(item.sym);
-    s->elements.push_back(std::move(e));
+    s->elements.push_back(makeElement(item, s.get()));
     m.sections.push_back(std::move(s));
     return m.sections.back().get();
 }
@@ -257,11 +263,30 @@ void mergeObjectModule(Job& job, ObjectModule& image) {
         return std::find(deleted.begin(), deleted.end(), item) != deleted.end();
     };
 
-    // Sections, in input order; each kept item is mapped to its module section.
+    // Sections, in input order; each kept item is mapped to its module section, and to its
+    // element when it is another class of a section of this object module (GOFF).
     std::unordered_map<const EsdItem*, Section*> kept;
+    std::unordered_map<const EsdItem*, Element*> classOf;
     for (const auto& itemPtr : image.items) {
         EsdItem& item = *itemPtr;
         if (!item.isSection() || isDeleted(&item)) continue;
+        if (!item.className.empty() || std::any_of(image.items.begin(), image.items.end(),
+                                                   [&](const auto& other) {
+                                                       return other.get() != &item &&
+                                                              !other->className.empty() &&
+                                                              other->name == item.name;
+                                                   })) {
+            // A class of a section whose other class this object module has already added.
+            Section* same = nullptr;
+            for (const auto& [k, sec] : kept)
+                if (k->name == item.name && k->className != item.className) same = sec;
+            if (same != nullptr) {
+                same->elements.push_back(makeElement(item, same));
+                kept[&item] = same;
+                classOf[&item] = same->elements.back().get();
+                continue;
+            }
+        }
         Symbol* sym = m.symbol(item.name);
         if (sym->label != nullptr) {
             issue(job, kWarning,
@@ -274,6 +299,7 @@ void mergeObjectModule(Job& job, ObjectModule& image) {
             Section* s = addSection(job, m, item, image);
             sym->section = s;
             kept[&item] = s;
+            classOf[&item] = s->elements.front().get();
             continue;
         }
         const uint64_t existingLength = existing->text() ? existing->text()->length : 0;
@@ -318,7 +344,8 @@ void mergeObjectModule(Job& job, ObjectModule& image) {
         const auto k = kept.find(&item);
         if (k == kept.end()) continue;
         Section* s = k->second;
-        Element* text = s->text();
+        const auto cls = classOf.find(&item);
+        Element* text = cls != classOf.end() ? cls->second : s->text();
         for (EsdItem* ref : item.refs) {
             if (isDeleted(ref)) continue;
             Symbol* sym = m.symbol(ref->name);
@@ -370,7 +397,10 @@ void mergeObjectModule(Job& job, ObjectModule& image) {
                 if (t->isSection()) {
                     r.origin = t->address;
                     const auto target = kept.find(t);
-                    if (target != kept.end())
+                    const auto targetClass = classOf.find(t);
+                    if (targetClass != classOf.end())
+                        r.element = targetClass->second;
+                    else if (target != kept.end())
                         r.element = target->second->text();
                     else
                         r.symbol = m.symbol(t->name);
@@ -389,7 +419,8 @@ void mergeObjectModule(Job& job, ObjectModule& image) {
             const auto k = kept.find(image.entrySection);
             m.entrySet = true;
             if (k != kept.end()) {
-                m.entryElement = k->second->text();
+                const auto cls = classOf.find(image.entrySection);
+                m.entryElement = cls != classOf.end() ? cls->second : k->second->text();
                 m.entryOffset = image.entryAddress - image.entrySection->address;
             } else {
                 m.entrySymbol = m.symbol(image.entrySection->name);

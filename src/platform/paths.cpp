@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/install_layout.h"
+
 namespace platform {
 
 const char* lastSeparator(const char* path) {
@@ -54,6 +56,39 @@ std::string programPath() {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+namespace {
+
+// True for an existing regular file that this process may run.
+bool isProgram(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// The program's file name with the platform's suffix for programs.
+std::string programFileName(const char* name) {
+#ifdef _WIN32
+    return std::string(name) + ".exe";
+#else
+    return std::string(name);
+#endif
+}
+
+} // namespace
+
+std::string companionProgramPath(const char* modulePath, const char* name) {
+    const std::string file = programFileName(name != nullptr ? name : "");
+    const char* separator = lastSeparator(modulePath);
+    if (separator == nullptr) return file;
+    // The folder with its trailing separator, so that the caller's separators stay.
+    const std::string folder(modulePath, static_cast<size_t>(separator - modulePath) + 1);
+    const std::string beside = folder + file;
+    if (isProgram(beside)) return beside;
+    const std::string installed = folder + OPX_LAYOUT_LIB_TO_BIN + "/" + file;
+    if (isProgram(installed)) return installed;
+    return beside;
 }
 
 bool sameFile(const char* a, const char* b) {

@@ -12,6 +12,7 @@
 
 #include "run_command.h"
 #include "shared_dir.h"
+#include "tape_writer.h"
 #include "xmit_writer.h"
 
 using namespace testsupport;
@@ -266,4 +267,44 @@ TEST(OpxDownloads, CorpusNestedFilesExtractRecursively) {
         ++files;
     }
     EXPECT_GE(files, 6);
+}
+
+// Tapes through opx: the volume and files described, members listed and extracted, and a tape
+// that breaks off part-way still giving the files before the break.
+TEST(OpxTapes, InfoListAndExtract) {
+    TempDir dir;
+    xmitw::Pds pds;
+    pds.members = {textMember("ALPHA", "ALPHA TEXT"), textMember("BETA", "BETA TEXT")};
+    std::vector<tapew::TapeFile> files(2);
+    files[0] = {"USER.SEQ",
+                'F',
+                160,
+                80,
+                'B',
+                tapew::fixedBlocks(
+                    {xmitw::ebcdic(std::string(80, 'S')), xmitw::ebcdic(std::string(80, 'T'))}, 2)};
+    files[1] = {"USER.PDS", 'V', 400, 396, 'S', tapew::spannedBlocks(tapew::unloadOf(pds), 400)};
+    const std::string tape =
+        write(dir, "tape.het", tapew::labeledTape("VOL777", files, tapew::kZlib));
+    CommandResult r = opx("info " + quote(tape));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Tape:     volume VOL777, standard labels\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Data set 2: partitioned\n  Name:          USER.PDS\n  RECFM:         FB"),
+              std::string::npos)
+        << r.out;
+    r = opx("list " + quote(tape));
+    EXPECT_NE(r.out.find("ALPHA"), std::string::npos) << r.out;
+    r = opx("extract " + quote(tape) + " 2 -o " + quote((dir / "pds").string()));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "pds" / "BETA"), "BETA TEXT" + std::string(71, ' ') + "\n");
+
+    // Cut in the middle of the second file: the first is still read, with a warning.
+    xmitw::Bytes image = tapew::labeledTape("VOL777", files);
+    image.resize(image.size() - 200);
+    const std::string cut = write(dir, "cut.aws", image);
+    r = opx("extract " + quote(cut) + " 1 -o " + quote((dir / "seq").string()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("opx: warning: " + cut + ": Truncated block"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(dir / "seq"), std::string(80, 'S') + "\n" + std::string(80, 'T') + "\n");
+    EXPECT_EQ(opx("list " + quote(cut) + " 2").exitCode, 1);
 }

@@ -3,6 +3,7 @@
 // screenshots that checks a picture is not blank.
 #pragma once
 
+#include "screenshot.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -114,31 +115,8 @@ inline QByteArray readFile(const QString& path) {
 // Saves the picture of a widget into the screenshot folder and checks that it shows
 // something: several colours, and no single colour covering nearly all of it.
 inline bool shoot(QWidget* w, const QString& name, QString* why) {
-    QApplication::processEvents();
-    const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    QDir().mkpath(QStringLiteral(OPXWIN_SCREENSHOTS));
-    const QString path = QDir(QStringLiteral(OPXWIN_SCREENSHOTS)).filePath(name + ".png");
-    if (!img.save(path)) {
-        *why = "cannot save " + path;
-        return false;
-    }
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < img.height(); ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-        for (int x = 0; x < img.width(); ++x) ++counts[row[x]];
-    }
-    int most = 0;
-    for (int c : counts) most = std::max(most, c);
-    const qint64 total = qint64(img.width()) * img.height();
-    if (total < 100 * 60 || counts.size() < 4 || most > total * 97 / 100) {
-        *why = QString("%1 looks blank: %2x%3, %4 colours")
-                   .arg(name)
-                   .arg(img.width())
-                   .arg(img.height())
-                   .arg(counts.size());
-        return false;
-    }
-    return true;
+    return testsupport::shootWidget(w, QStringLiteral(OPXWIN_SCREENSHOTS), name, why,
+                                    {100 * 60, 4});
 }
 
 } // namespace opxtest

@@ -2,6 +2,7 @@
 // guides and line numbers, the main window with a document, every page of the preferences
 // dialog, the main window and its docked error list after a run, and the tip of the day. They
 // are written to screenshots/ in the build tree; the test checks that none is blank.
+#include "screenshot.h"
 #include <QApplication>
 #include <QDockWidget>
 #include <QHash>
@@ -27,31 +28,7 @@ namespace {
 // Saves the picture of w and checks that it shows something: several colours, and no single
 // colour covering nearly all of it.
 bool shoot(QWidget* w, const QString& name, QString* why) {
-    QApplication::processEvents();
-    QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    QDir().mkpath(PELDA_SCREENSHOTS);
-    const QString path = QDir(PELDA_SCREENSHOTS).filePath(name + ".png");
-    if (!img.save(path)) {
-        *why = "cannot save " + path;
-        return false;
-    }
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < img.height(); ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-        for (int x = 0; x < img.width(); ++x) ++counts[row[x]];
-    }
-    int most = 0;
-    for (int c : counts) most = std::max(most, c);
-    const qint64 total = qint64(img.width()) * img.height();
-    if (total < 100 * 100 || counts.size() < 8 || most > total * 97 / 100) {
-        *why = QString("%1 looks blank: %2x%3, %4 colours")
-                   .arg(name)
-                   .arg(img.width())
-                   .arg(img.height())
-                   .arg(counts.size());
-        return false;
-    }
-    return true;
+    return testsupport::shootWidget(w, PELDA_SCREENSHOTS, name, why);
 }
 
 const char* const kRichSource =
