@@ -44,3 +44,8 @@ foreach(_dir CLI nlohmann)
   endif()
 endforeach()
 include_directories(SYSTEM ${_host_headers})
+
+# The export tests of tests/windows (the libraries are named through generator expressions, so
+# they may be defined later).
+enable_testing()
+add_subdirectory(${CMAKE_SOURCE_DIR}/tests/windows ${CMAKE_BINARY_DIR}/tests/windows)

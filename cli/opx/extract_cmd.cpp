@@ -15,6 +15,7 @@
 #include "opx.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "reader.h"
 #include "runtime.h"
 
@@ -245,9 +246,8 @@ void Extractor::run(const std::string& path, unsigned number,
     // members, a target without "&M" or "&m" in its last part is a folder, made when it does
     // not exist yet; for a sequential data set a folder means the default name in it.
     if (target.empty()) target = ".";
-    const size_t lastSlash = target.find_last_of('/');
-    const std::string lastPart =
-        lastSlash == std::string::npos ? target : target.substr(lastSlash + 1);
+    const char* lastSlash = platform::lastSeparator(target.c_str());
+    const std::string lastPart = lastSlash == nullptr ? target : std::string(lastSlash + 1);
     const bool pattern =
         lastPart.find("&M") != std::string::npos || lastPart.find("&m") != std::string::npos;
     if (partitioned && !pattern && !isDirectory(target) && fs::exists(target)) {
@@ -258,11 +258,13 @@ void Extractor::run(const std::string& path, unsigned number,
         totals.severity = std::max(totals.severity, 12);
         return;
     }
-    if (isDirectory(target) || target.back() == '/' || (partitioned && !pattern)) {
-        if (target.back() != '/') target += '/';
+    if (isDirectory(target) || platform::isSeparator(target.back()) || (partitioned && !pattern)) {
+        if (!platform::isSeparator(target.back())) target += '/';
         target += partitioned ? "&M" : defaultFileName(path, ds);
     }
-    if (const size_t slash = target.rfind('/'); slash != std::string::npos && slash > 0) {
+    if (const char* last = platform::lastSeparator(target.c_str());
+        last != nullptr && last != target.c_str()) {
+        const size_t slash = static_cast<size_t>(last - target.c_str());
         std::error_code ec;
         fs::create_directories(target.substr(0, slash), ec);
         if (ec) {

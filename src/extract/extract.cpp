@@ -89,12 +89,7 @@ std::string expandDirectory(const char* target, const XmitHandle* file) {
     std::string t(target);
     if (t.size() >= 2 && t[0] == '&' && (t[1] == 'D' || t[1] == 'd')) {
         size_t rest = 2;
-        if (rest < t.size() && (t[rest] == '/'
-#ifdef _WIN32
-                                || t[rest] == '\\'
-#endif
-                                ))
-            ++rest;
+        if (rest < t.size() && platform::isSeparator(t[rest])) ++rest;
         std::string dir(file->io.path, file->directoryLength);
         return dir + t.substr(rest);
     }

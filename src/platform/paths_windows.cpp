@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/install_layout.h"
 
 namespace platform {
 
@@ -29,6 +30,10 @@ std::string moduleFileName(HMODULE module) {
 }
 
 } // namespace
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 const char* lastSeparator(const char* path) {
     if (path == nullptr) return nullptr;
@@ -57,6 +62,31 @@ std::string modulePathOf(const void* address) {
 
 std::string programPath() {
     return moduleFileName(nullptr);
+}
+
+namespace {
+
+// True for an existing file that is not a folder (Windows runs any such file named .exe).
+bool isProgram(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+} // namespace
+
+std::string companionProgramPath(const char* modulePath, const char* name) {
+    const std::string file = std::string(name != nullptr ? name : "") + ".exe";
+    const char* separator = lastSeparator(modulePath);
+    if (separator == nullptr) return file;
+    // The folder with its trailing separator, so that the caller's separators stay. A Windows
+    // installation keeps the DLLs beside the programs; a layout with separate folders is tried
+    // next.
+    const std::string folder(modulePath, static_cast<size_t>(separator - modulePath) + 1);
+    const std::string beside = folder + file;
+    if (isProgram(beside)) return beside;
+    const std::string installed = folder + OPX_LAYOUT_LIB_TO_BIN + "\\" + file;
+    if (isProgram(installed)) return installed;
+    return beside;
 }
 
 bool sameFile(const char* a, const char* b) {

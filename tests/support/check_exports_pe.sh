@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # A Windows DLL exports exactly the names given after it, undecorated, and nothing else: the
 # export table that objdump -p prints. The counterpart of check_exports.sh for PE files.
-#   check_exports_pe.sh OBJDUMP LIBRARY NAME...
+#   check_exports_pe.sh OBJDUMP LIBRARY IMPORT-LIBRARY NAME...
 set -euo pipefail
 objdump=$1
 lib=$2
-shift 2
+implib=$3
+shift 3
 expected=$(printf '%s\n' "$@" | LC_ALL=C sort)
 # The table lists one export a line: "[   0] name".
 actual=$("$objdump" -p "$lib" |
@@ -16,6 +17,17 @@ if [ "$actual" != "$expected" ]; then
   diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") || true
   exit 1
 fi
-# An import library goes with it.
-implib="$(dirname "$lib")/../lib/lib$(basename "$lib").a"
+# The import library that programs link names the DLL and every export.
+if [ "$implib" = "$lib" ] || [ ! -f "$implib" ]; then
+  echo "$lib has no import library ($implib)"
+  exit 1
+fi
+# (objdump's table read once: grep -q would stop reading it early, failing the pipeline.)
+symbols=$("$objdump" -t "$implib")
+for name in "$@"; do
+  if ! grep -Eq "[[:space:]]_?_imp_+${name}\$" <<<"$symbols"; then
+    echo "the import library $implib lacks $name"
+    exit 1
+  fi
+done
 echo "$(printf '%s\n' "$actual" | wc -l) exports, as documented"
