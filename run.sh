@@ -221,13 +221,19 @@ install_wine32() {
 windows_stage() {
   local started=$SECONDS
   install_packages "${WINDOWS_PACKAGES[@]}"
+  # The 32-bit build runs under Wine's 32-bit loader only where it can be installed and the
+  # kernel runs 32-bit programs (some virtual machines' kernels do not: "Exec format error").
   local wine32=yes
   if ! install_wine32; then
     wine32=no
-    log "wine32:i386 cannot be installed here: the 32-bit build is built and its exports checked, not run"
+    log "wine32:i386 cannot be installed here: the 32-bit build is built and its exports checked, not run under Wine"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    wine32=no
+    log "Wine's 32-bit loader does not run on this machine (its kernel runs no 32-bit programs): the 32-bit build is built and its exports checked, not run under Wine"
   fi
   # Wine keeps its own Windows installation (a prefix); a private one, made before the tests
-  # run in parallel, so that they do not race to create it.
+  # run in parallel, so that they do not race to create it. The 64-bit loader is named in
+  # full: /usr/bin/wine prefers the 32-bit one when wine32 is installed.
   export WINEPREFIX=$ROOT/build/wine-prefix WINEDEBUG=-all
   local arch builds=()
   for arch in x86_64:win64 i686:win32; do
@@ -251,7 +257,7 @@ windows_stage() {
   for b in "${builds[@]}"; do targets+=("wine_cli_tests_${b##*/build-}"); done
   cmake --build build -j "$JOBS" --target "${targets[@]}"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
+  /usr/lib/wine/wine64 wineboot.exe -i >/dev/null 2>&1 || true
   (cd build && ctest --output-on-failure -j "$JOBS" -L wine)
   log "Windows stage done in $(((SECONDS - started + 30) / 60)) minutes; zips: $(ls build-win*/opxkit-*.zip | tr '\n' ' ')"
 }

@@ -637,7 +637,7 @@ Bytes programObject(const Module& m, Bytes& tables) {
             put32(e.data() + 8, static_cast<uint32_t>(text.size()));
             const uint64_t from = c->offset + runStart;
             for (uint64_t i = 0; i < length; ++i)
-                text.push_back(from + i < image.size() ? image[from + i] : 0);
+                text.push_back(from + i < image.size() ? image[static_cast<size_t>(from + i)] : 0);
             runs.push_back(e);
             open = false;
         };

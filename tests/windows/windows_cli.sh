@@ -11,8 +11,9 @@
 #   and exit status) as the Linux opx.
 set -uo pipefail
 emulator=$1
-bin=$2
-linux_opx=$3
+# Full paths: the checks change folders.
+bin=$(cd "$2" && pwd) || exit 1
+linux_opx=$(realpath "$3") || exit 1
 shared=$4
 export WINEDEBUG=${WINEDEBUG:--all}
 
@@ -77,18 +78,18 @@ sys.exit(0 if names == ["ALPHA", "BETA", "HELLO"] else 1)'
 }
 check "opx.exe list --json names them" listed_json
 extract_native() {
-  win opx extract "$pds" -o "$(winpath "$work/out")\\&M.txt" >"$work/x.out" 2>"$work/x.err"
+  win opx extract "$pds" --strip -o "$(winpath "$work/out")\\&M.txt" >"$work/x.out" 2>"$work/x.err"
 }
 check "opx.exe extracts into Z:\\...\\out\\&M.txt" extract_native
-# Text in text mode: the lines come back with CR LF, as they went in (the last line gets its
-# line end, as every extracted record does).
+# Text in text mode (the trailing blanks of the fixed records stripped): the lines come back
+# with CR LF, as they went in (the last line gets its line end, as every extracted record does).
 same_texts() {
   cmp "$work/src/HELLO.txt" "$work/out/HELLO.txt" && cmp "$work/src/ALPHA.txt" "$work/out/ALPHA.txt" &&
     [ "$(cat "$work/out/BETA.txt")" = "$(printf 'ONE LINE WITHOUT AN END\r')" ]
 }
 check "the extracted texts equal the sources, with CR LF line ends" same_texts
 extract_lf() {
-  win opx extract "$pds" --line-end lf -o "$(winpath "$work/outlf")/&m.txt" >/dev/null 2>&1 &&
+  win opx extract "$pds" --strip --line-end lf -o "$(winpath "$work/outlf")/&m.txt" >/dev/null 2>&1 &&
     cmp "$work/lf/HELLO.txt" "$work/outlf/hello.txt" && cmp "$work/lf/ALPHA.txt" "$work/outlf/alpha.txt" &&
     ! grep -q $'\r' "$work/outlf/beta.txt"
 }
