@@ -334,6 +334,9 @@ int main(int argc, char** argv) {
         "the files of a pattern (&M, &m or * in its last part) a partitioned one.\n"
         "Code pages come from CODEPAGE_ASCII (default 819) and CODEPAGE_EBCDIC (default 1047).",
         "bren"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     int trace = 0;
     app.add_option("--trace", trace,

@@ -254,6 +254,9 @@ int main(int argc, char** argv) {
                  "Code pages are given by number (1047), number/variant (37/101), CCSID "
                  "(ccsid:37) or as utf-8, utf-16, utf-16be, utf-32, utf-32be.",
                  "cpconv"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     std::string from, to, newline = "none", outPath = "-";
     std::vector<std::string> files;
     bool list = false, json = false;

@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
         "'nul' is the null device. An omitted DD option is a missing DD statement.\n"
         "The exit status is the condition code: 0, or 12 after any error.",
         "ufx"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     std::optional<std::string> parm, sysin, sysprint, sysut1, sysut2;
     bool ut1Binary = false, ut1Append = false, ut2Binary = false, ut2Append = false,
          printAppend = false;

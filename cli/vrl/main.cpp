@@ -212,7 +212,11 @@ class StdoutListing {
         std::vector<std::string> out;
         std::ifstream in(path_, std::ios::binary);
         std::string line;
-        while (std::getline(in, line)) out.push_back(line);
+        // The file is text that the library wrote in text mode: CR LF line ends on Windows.
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            out.push_back(line);
+        }
         return out;
     }
 
@@ -235,6 +239,9 @@ int main(int argc, char** argv) {
         "-asa, -syslib, -systerm) are those of the extractor's relink.\n"
         "The exit status is the return code: 0, 4, 8, 12 or 16.",
         "vrl"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     std::optional<std::string> parm, syslmod, sysprint, member;
     std::vector<std::string> syslib, syslin;
     std::string systerm = "-";
