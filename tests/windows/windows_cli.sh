@@ -77,6 +77,11 @@ names = sorted(m["name"] for m in doc["members"])
 sys.exit(0 if names == ["ALPHA", "BETA", "HELLO"] else 1)'
 }
 check "opx.exe list --json names them" listed_json
+# A path that begins with a slash (the current drive's root) is a file, never a /option.
+slash_path() {
+  win opx list "$work/pds.xmi" | tr -d '\r' | grep -q "^HELLO "
+}
+check "opx.exe takes /path as a file, not as an option" slash_path
 extract_native() {
   win opx extract "$pds" --strip -o "$(winpath "$work/out")\\&M.txt" >"$work/x.out" 2>"$work/x.err"
 }
