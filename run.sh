@@ -319,6 +319,13 @@ case "$cmd" in
     log "tests under the sanitizers"
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} run_tests build-asan
     fuzz_all "${FUZZ_SECONDS:-5}"
+    # The Windows stage (two cross-builds and the Wine tests) is not yet part of every run: it
+    # has not been shown to pass reliably on a fresh machine within its time budget.
+    if [ "${OPX_WINDOWS:-0}" = 1 ]; then
+      windows_stage
+    else
+      log "the Windows stage is left out (run it with OPX_WINDOWS=1 ./run.sh test, or ./run.sh windows)"
+    fi
     if [ "$SKIPPED" -gt 0 ]; then
       log "all tests passed; $SKIPPED skipped (they need ../shared beside the project)"
     else
