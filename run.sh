@@ -10,6 +10,7 @@
 #   ./run.sh fuzz [SECONDS]  run every fuzz target for SECONDS each (default 60)
 #   ./run.sh demo-ide  build and start the assembler source editor Pelda on a sample source
 #   ./run.sh package   build (Release) and make the Debian package build-package/package/opxkit_*.deb
+#   ./run.sh windows   cross-build for Windows (64- and 32-bit) and test the programs under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -28,6 +29,9 @@ PACKAGES=(
   qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
   dpkg-dev lintian man-db desktop-file-utils
 )
+# The Windows cross-build (MinGW-w64) and Wine to test it; the 32-bit Wine (wine32:i386) comes
+# separately, as it needs the i386 architecture (install_wine32).
+WINDOWS_PACKAGES=(mingw-w64 libz-mingw-w64-dev wine wine64)
 # The programs the demo runs.
 DEMO_TARGETS=(opx bren cpconv ufx)
 
@@ -69,7 +73,8 @@ build() {
 SKIPPED=0
 run_tests() {
   local dir=$1 status=0
-  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$JOBS") | tee "$dir/ctest.log" || status=$?
+  # The tests of the Windows programs under Wine run in the Windows stage (windows_stage).
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$JOBS" -LE wine) | tee "$dir/ctest.log" || status=$?
   SKIPPED=$((SKIPPED + $(grep -c '\*\*\*Skipped' "$dir/ctest.log" || true)))
   return "$status"
 }
@@ -196,6 +201,67 @@ check_package() {
   [ "$failures" -eq 0 ]
 }
 
+# install_wine32: the 32-bit Wine loader, for the 32-bit build's tests. It needs the i386
+# architecture in dpkg; false when it cannot be had (the 32-bit build is then only built and
+# its export tables checked).
+install_wine32() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  log "installing wine32:i386 (adds the i386 architecture)"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" dpkg --add-architecture i386 &&
+    "${sudo[@]}" apt-get update -q &&
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends wine32:i386
+}
+
+# windows_stage: cross-builds both Windows builds with warnings as errors, checks their DLLs'
+# export tables, makes their zips, and runs the command-line tests with their programs under
+# Wine from the Linux build in build/.
+windows_stage() {
+  local started=$SECONDS
+  install_packages "${WINDOWS_PACKAGES[@]}"
+  # The 32-bit build runs under Wine's 32-bit loader only where it can be installed and the
+  # kernel runs 32-bit programs (some virtual machines' kernels do not: "Exec format error").
+  local wine32=yes
+  if ! install_wine32; then
+    wine32=no
+    log "wine32:i386 cannot be installed here: the 32-bit build is built and its exports checked, not run under Wine"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    wine32=no
+    log "Wine's 32-bit loader does not run on this machine (its kernel runs no 32-bit programs): the 32-bit build is built and its exports checked, not run under Wine"
+  fi
+  # Wine keeps its own Windows installation (a prefix); a private one, made before the tests
+  # run in parallel, so that they do not race to create it. The 64-bit loader is named in
+  # full: /usr/bin/wine prefers the 32-bit one when wine32 is installed.
+  export WINEPREFIX=$ROOT/build/wine-prefix WINEDEBUG=-all
+  local arch builds=()
+  for arch in x86_64:win64 i686:win32; do
+    local dir=build-${arch#*:}
+    log "Windows build ${arch#*:} (MinGW-w64, warnings are errors)"
+    configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-${arch%%:*}-w64-mingw32.cmake" \
+      -DOPX_TESTS=OFF -DOPX_BENCH=OFF -DOPX_GUI=OFF -DOPX_MANPAGES=OFF
+    cmake --build "$dir" -j "$JOBS"
+    log "${arch#*:}: the export tables of the DLLs"
+    (cd "$dir" && ctest --output-on-failure -j "$JOBS")
+    cmake --build "$dir" --target windows_zip
+    if [ "${arch#*:}" = win64 ] || [ "$wine32" = yes ]; then
+      builds+=("$ROOT/$dir")
+    fi
+  done
+  log "the command-line tests under Wine (${builds[*]##*/})"
+  local list
+  list=$(IFS=';'; echo "${builds[*]}")
+  configure build "-DOPX_WINDOWS_BUILDS=$list"
+  local targets=(opx) b
+  for b in "${builds[@]}"; do targets+=("wine_cli_tests_${b##*/build-}"); done
+  cmake --build build -j "$JOBS" --target "${targets[@]}"
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wine64 wineboot.exe -i >/dev/null 2>&1 || true
+  (cd build && ctest --output-on-failure -j "$JOBS" -L wine)
+  log "Windows stage done in $(((SECONDS - started + 30) / 60)) minutes; zips: $(ls build-win*/opxkit-*.zip | tr '\n' ' ')"
+}
+
 fuzz_all() {
   local seconds=$1
   local dir=build-fuzz
@@ -253,6 +319,13 @@ case "$cmd" in
     log "tests under the sanitizers"
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} run_tests build-asan
     fuzz_all "${FUZZ_SECONDS:-5}"
+    # The Windows stage (two cross-builds and the Wine tests) is not yet part of every run: it
+    # has not been shown to pass reliably on a fresh machine within its time budget.
+    if [ "${OPX_WINDOWS:-0}" = 1 ]; then
+      windows_stage
+    else
+      log "the Windows stage is left out (run it with OPX_WINDOWS=1 ./run.sh test, or ./run.sh windows)"
+    fi
     if [ "$SKIPPED" -gt 0 ]; then
       log "all tests passed; $SKIPPED skipped (they need ../shared beside the project)"
     else
@@ -294,6 +367,10 @@ case "$cmd" in
     deb=$(make_package build-package)
     dpkg-deb -I "$deb" | grep -E '^ (Package|Version|Architecture|Depends):'
     echo "$deb"
+    ;;
+  windows)
+    install_packages "${BASE_PACKAGES[@]}" libgtest-dev libgmock-dev
+    windows_stage
     ;;
   demo-ide)
     # Pelda with the stand-in assembler as "zora" in a demo installation directory of its own,

@@ -12,6 +12,10 @@ function(opx_shared_library name)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   file(STRINGS ${ARG_EXPORTS} _names REGEX "^[A-Za-z_][A-Za-z0-9_]*$")
+  if(WIN32)
+    opx_windows_exports(${name} ${ARG_EXPORTS} "${_names}")
+    return()
+  endif()
   set(_script "{\n  global:\n")
   foreach(_n IN LISTS _names)
     string(APPEND _script "    ${_n};\n")
@@ -40,5 +44,23 @@ function(opx_static_library name)
     C_VISIBILITY_PRESET hidden
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
+  opx_warnings(${name})
+endfunction()
+
+# opx_windows_exports(<name> <exports file> <names>): a DLL (codexa.dll, not libcodexa.dll) whose
+# export table holds exactly the listed names, undecorated, through a module-definition file,
+# with its import library (libcodexa.dll.a). Windows binds each DLL's references to its own
+# definitions, so the version script and -Bsymbolic of the ELF build have no counterpart here.
+function(opx_windows_exports name exports names)
+  set(_def "LIBRARY ${name}.dll\nEXPORTS\n")
+  foreach(_n IN LISTS names)
+    string(APPEND _def "    ${_n}\n")
+  endforeach()
+  set(_file ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+  file(WRITE ${_file}.in "${_def}")
+  configure_file(${_file}.in ${_file} COPYONLY)
+  set_target_properties(${name} PROPERTIES PREFIX "")
+  target_link_options(${name} PRIVATE ${_file} -Wl,--exclude-all-symbols)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${_file} ${exports})
   opx_warnings(${name})
 endfunction()

@@ -7,8 +7,6 @@
 //
 // Both take --json for scripts. Errors are one line on standard error with exit status 1
 // (2 for a command line that cannot be used).
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +22,7 @@
 
 #include "brencore.h"
 #include "codepage_warning.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -282,7 +281,7 @@ int create(const CreateOptions& o) {
         total = static_cast<long long>(fs::file_size(o.input, ec));
         if (ec) total = 0;
     }
-    const bool progress = isatty(STDERR_FILENO) && total > (1 << 20);
+    const bool progress = platform::isTerminal(stderr) && total > (1 << 20);
     const long long before = bytesRead();
     // The build runs on a thread of its own; this one shows how far it got.
     std::future<int> result = std::async(std::launch::async, [&r] { return iBrenCreate(&r); });
@@ -335,6 +334,9 @@ int main(int argc, char** argv) {
         "the files of a pattern (&M, &m or * in its last part) a partitioned one.\n"
         "Code pages come from CODEPAGE_ASCII (default 819) and CODEPAGE_EBCDIC (default 1047).",
         "bren"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     int trace = 0;
     app.add_option("--trace", trace,

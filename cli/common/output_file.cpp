@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace cli {
 
@@ -15,11 +14,13 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
 
 OutputFile::~OutputFile() {
     if (file_ != nullptr && !toStdout_) std::fclose(file_);
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (!committed_ && !temp_.empty()) std::remove(temp_.c_str());
 }
 
 bool OutputFile::open() {
     if (toStdout_) {
+        // The output is bytes: no line-end translation of standard output on Windows.
+        platform::setBinaryMode(stdout);
         file_ = stdout;
         return true;
     }
@@ -28,10 +29,10 @@ bool OutputFile::open() {
         error_ = "cannot create a file next to " + path_ + ": " + std::strerror(errno);
         return false;
     }
-    file_ = ::fdopen(fd, "wb");
+    file_ = platform::streamOf(fd, "wb");
     if (file_ == nullptr) {
         error_ = "cannot open " + temp_ + ": " + std::strerror(errno);
-        ::close(fd);
+        platform::closeFile(fd);
         return false;
     }
     return true;
@@ -62,7 +63,7 @@ bool OutputFile::commit() {
         error_ = "cannot write " + path_ + ": " + std::strerror(errno);
         return false;
     }
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    if (!platform::replaceFile(temp_, path_)) {
         error_ = "cannot replace " + path_ + ": " + std::strerror(errno);
         return false;
     }

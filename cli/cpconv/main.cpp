@@ -16,10 +16,11 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "codepage_names.h"
 #include "codexa.h"
 #include "directory.h"
-#include "codepage_names.h"
 #include "output_file.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -253,6 +254,9 @@ int main(int argc, char** argv) {
                  "Code pages are given by number (1047), number/variant (37/101), CCSID "
                  "(ccsid:37) or as utf-8, utf-16, utf-16be, utf-32, utf-32be.",
                  "cpconv"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     std::string from, to, newline = "none", outPath = "-";
     std::vector<std::string> files;
     bool list = false, json = false;
@@ -307,6 +311,7 @@ int main(int argc, char** argv) {
     Converter converter(conv.get(), source.get(), mode, out);
     if (files.empty()) files.push_back("-");
     for (const std::string& name : files) {
+        if (name == "-") platform::setBinaryMode(stdin); // bytes, not text lines
         std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
         if (f == nullptr) {
             std::fprintf(stderr, "cpconv: cannot open %s: %s\n", name.c_str(),

@@ -1,10 +1,6 @@
 // opx extract: a data set, or the members of a partitioned one, written to files; with
 // transmit files inside members extracted in their turn, ISPF times on the files, aliases as
 // links or copies.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -17,7 +13,9 @@
 #include <vector>
 
 #include "opx.h"
+#include "platform/console.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "reader.h"
 #include "runtime.h"
 
@@ -36,8 +34,8 @@ bool isNumber(const std::string& s) {
 }
 
 bool isDirectory(const std::string& p) {
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code ec;
+    return std::filesystem::is_directory(p, ec);
 }
 
 int lookup(const std::string& value, std::initializer_list<std::pair<const char*, int>> table,
@@ -110,12 +108,7 @@ time_t transmitTime(const XmitHandle* h) {
 
 void setModificationTime(const std::string& file, time_t when) {
     if (when < 0) return;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = when;
-    times[1].tv_nsec = 0;
-    ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    platform::setModificationTime(file, when);
 }
 
 // Copies a file under a temporary name beside the target, then renames it over the target.
@@ -126,25 +119,28 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
         *error = std::strerror(errno);
         return false;
     }
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    bool ok = in >= 0;
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    bool ok = in != nullptr;
     char buffer[1 << 16];
     while (ok) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0) break;
-        ok = n > 0 && ::write(out, buffer, static_cast<size_t>(n)) == n;
+        const size_t n = std::fread(buffer, 1, sizeof buffer, in);
+        if (n == 0) {
+            ok = std::ferror(in) == 0;
+            break;
+        }
+        ok = platform::writeAll(out, buffer, n);
     }
     if (!ok) *error = std::strerror(errno);
-    if (in >= 0) ::close(in);
-    if (::close(out) != 0 && ok) {
+    if (in != nullptr) std::fclose(in);
+    if (!platform::closeFile(out) && ok) {
         *error = std::strerror(errno);
         ok = false;
     }
-    if (ok && std::rename(temp.c_str(), to.c_str()) != 0) {
+    if (ok && !platform::replaceFile(temp, to)) {
         *error = std::strerror(errno);
         ok = false;
     }
-    if (!ok) ::unlink(temp.c_str());
+    if (!ok) std::remove(temp.c_str());
     return ok;
 }
 
@@ -250,9 +246,8 @@ void Extractor::run(const std::string& path, unsigned number,
     // members, a target without "&M" or "&m" in its last part is a folder, made when it does
     // not exist yet; for a sequential data set a folder means the default name in it.
     if (target.empty()) target = ".";
-    const size_t lastSlash = target.find_last_of('/');
-    const std::string lastPart =
-        lastSlash == std::string::npos ? target : target.substr(lastSlash + 1);
+    const char* lastSlash = platform::lastSeparator(target.c_str());
+    const std::string lastPart = lastSlash == nullptr ? target : std::string(lastSlash + 1);
     const bool pattern =
         lastPart.find("&M") != std::string::npos || lastPart.find("&m") != std::string::npos;
     if (partitioned && !pattern && !isDirectory(target) && fs::exists(target)) {
@@ -263,11 +258,13 @@ void Extractor::run(const std::string& path, unsigned number,
         totals.severity = std::max(totals.severity, 12);
         return;
     }
-    if (isDirectory(target) || target.back() == '/' || (partitioned && !pattern)) {
-        if (target.back() != '/') target += '/';
+    if (isDirectory(target) || platform::isSeparator(target.back()) || (partitioned && !pattern)) {
+        if (!platform::isSeparator(target.back())) target += '/';
         target += partitioned ? "&M" : defaultFileName(path, ds);
     }
-    if (const size_t slash = target.rfind('/'); slash != std::string::npos && slash > 0) {
+    if (const char* last = platform::lastSeparator(target.c_str());
+        last != nullptr && last != target.c_str()) {
+        const size_t slash = static_cast<size_t>(last - target.c_str());
         std::error_code ec;
         fs::create_directories(target.substr(0, slash), ec);
         if (ec) {
@@ -351,9 +348,9 @@ void Extractor::run(const std::string& path, unsigned number,
     if (o_.spanned) req.options |= EXTRACT_SPANNED;
     if (o_.truncate) req.options |= EXTRACT_TRUNCATE;
 
-    progress_ = !o_.json && isatty(STDERR_FILENO);
+    progress_ = !o_.json && platform::isTerminal(stderr);
     std::string replace = o_.replace;
-    if (replace == "ask" && !isatty(STDIN_FILENO)) replace = "never";
+    if (replace == "ask" && !platform::isTerminal(stdin)) replace = "never";
     if (replace == "always") replaceAll_ = true;
 
     // Members written: by member name, the file (for aliases); and transmit files to follow.
@@ -519,11 +516,11 @@ void Extractor::linkAliases(XmitDataSet* ds, const std::map<std::string, std::st
             std::string temp;
             const int fd = platform::createBeside(aliasFile, ".opx-", temp);
             if (fd >= 0) {
-                ::close(fd);
-                ::unlink(temp.c_str());
+                platform::closeFile(fd);
+                std::remove(temp.c_str());
             }
-            if (fd >= 0 && ::symlink(base.c_str(), temp.c_str()) == 0) {
-                if (std::rename(temp.c_str(), aliasFile.c_str()) == 0) {
+            if (fd >= 0 && platform::makeSymbolicLink(base, temp)) {
+                if (platform::replaceFile(temp, aliasFile)) {
                     if (o_.json)
                         report("linked", alias, aliasFile, -1, "", {{"aliasOf", jsonText(member)}});
                     else
@@ -531,13 +528,13 @@ void Extractor::linkAliases(XmitDataSet* ds, const std::map<std::string, std::st
                     ++totals.aliases;
                     continue;
                 }
-                ::unlink(temp.c_str());
+                std::remove(temp.c_str());
             }
             if (!warnedLinks_) {
                 std::fprintf(stderr,
                              "opx: cannot make symbolic links in %s (%s); aliases are written as "
                              "copies\n",
-                             mainFile.parent_path().c_str(), std::strerror(errno));
+                             mainFile.parent_path().string().c_str(), std::strerror(errno));
                 warnedLinks_ = true;
             }
             copy = true;
@@ -591,7 +588,7 @@ void Extractor::expandNested(const std::string& file, uint32_t records, int dept
     totals.severity = std::max(before, totals.severity);
     if (!ok) return;
     // The folder takes the place of the file.
-    ::unlink(file.c_str());
+    std::remove(file.c_str());
     if (!xmi && std::rename(folder.c_str(), file.c_str()) == 0) folder = file;
     if (totals.created > 0) --totals.created;
     totals.records -= std::min<unsigned long>(totals.records, records);

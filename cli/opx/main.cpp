@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
         "Text is written in UTF-8 when the locale's character set is UTF-8 (--encoding chooses "
         "another).",
         "opx"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     int trace = 0;
     bool asJson = false;

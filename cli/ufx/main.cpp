@@ -12,13 +12,14 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "codepage_warning.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "ufxcore.h"
 
 namespace {
@@ -52,19 +53,14 @@ void onTrace(const char* line) {
 class StdoutListing {
   public:
     bool create() {
-        const char* dir = std::getenv("TMPDIR");
-        path_ = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/ufx-listing.XXXXXX";
-        const int fd = ::mkstemp(path_.data());
-        if (fd < 0) {
+        if (!platform::createWorkFile("ufx-listing", path_)) {
             error_ = std::strerror(errno);
-            path_.clear();
             return false;
         }
-        ::close(fd);
         return true;
     }
     ~StdoutListing() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!path_.empty()) std::remove(path_.c_str());
     }
     const std::string& path() const { return path_; }
     const std::string& error() const { return error_; }
@@ -74,6 +70,9 @@ class StdoutListing {
         char buffer[1 << 16];
         size_t n;
         bool ok = true;
+        // The file already has the line ends of a text file; they pass as they are.
+        std::fflush(stdout);
+        platform::setBinaryMode(stdout);
         while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
             if (std::fwrite(buffer, 1, n, stdout) != n) ok = false;
         std::fclose(in);
@@ -99,6 +98,9 @@ int main(int argc, char** argv) {
         "'nul' is the null device. An omitted DD option is a missing DD statement.\n"
         "The exit status is the condition code: 0, or 12 after any error.",
         "ufx"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     std::optional<std::string> parm, sysin, sysprint, sysut1, sysut2;
     bool ut1Binary = false, ut1Append = false, ut2Binary = false, ut2Append = false,
          printAppend = false;

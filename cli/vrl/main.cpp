@@ -21,12 +21,13 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "platform/files.h"
+#include "platform/process.h"
 #include "vrlcore.h"
 
 namespace {
@@ -183,18 +184,13 @@ bool normalize(const std::vector<std::string>& in, std::vector<std::string>& out
 class StdoutListing {
   public:
     ~StdoutListing() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!path_.empty()) std::remove(path_.c_str());
     }
     bool create(std::string& error) {
-        const char* dir = std::getenv("TMPDIR");
-        path_ = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vrl-listing.XXXXXX";
-        const int fd = ::mkstemp(path_.data());
-        if (fd < 0) {
+        if (!platform::createWorkFile("vrl-listing", path_)) {
             error = std::strerror(errno);
-            path_.clear();
             return false;
         }
-        ::close(fd);
         return true;
     }
     const std::string& path() const { return path_; }
@@ -204,6 +200,9 @@ class StdoutListing {
         char buffer[1 << 16];
         size_t n;
         bool ok = true;
+        // The file already has the line ends of a text file; they pass as they are.
+        std::fflush(to);
+        platform::setBinaryMode(to);
         while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
             if (std::fwrite(buffer, 1, n, to) != n) ok = false;
         std::fclose(in);
@@ -213,7 +212,11 @@ class StdoutListing {
         std::vector<std::string> out;
         std::ifstream in(path_, std::ios::binary);
         std::string line;
-        while (std::getline(in, line)) out.push_back(line);
+        // The file is text that the library wrote in text mode: CR LF line ends on Windows.
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            out.push_back(line);
+        }
         return out;
     }
 
@@ -236,6 +239,9 @@ int main(int argc, char** argv) {
         "-asa, -syslib, -systerm) are those of the extractor's relink.\n"
         "The exit status is the return code: 0, 4, 8, 12 or 16.",
         "vrl"};
+    // Options are --name or -x only: a path that begins with a slash (which on Windows names
+    // the current drive's root) is an argument, never a Windows-style /option.
+    app.allow_windows_style_options(false);
     std::optional<std::string> parm, syslmod, sysprint, member;
     std::vector<std::string> syslib, syslin;
     std::string systerm = "-";

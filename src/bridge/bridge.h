@@ -11,7 +11,8 @@
 #include <stdint.h>
 
 /* The bridges are built with hidden visibility; their operations are the only names they
- * show. */
+ * show. The export mark stays in this header, not in the platform layer, because callers
+ * outside the project include it on its own. */
 #if defined(_WIN32)
 #define BRIDGE_API __declspec(dllexport)
 #else

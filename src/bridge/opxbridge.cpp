@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "opxcore.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ const char* OpxBridgeConnect(int traceLevel, const BridgeConnectSink* sink) {
     const char* module = record->modulePath != nullptr ? record->modulePath : "";
     char started[32] = "";
     const std::time_t t = static_cast<std::time_t>(record->connectTime);
-    if (std::tm tmv{}; localtime_r(&t, &tmv) != nullptr)
+    if (std::tm tmv{}; platform::localTime(t, tmv))
         std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &tmv);
     std::string message = std::string(record->productName) + " Version " + record->version + "\n" +
                           record->productFamily + "\n\nExtractor core: " + module +

@@ -1,9 +1,6 @@
 // The exported entry points of brencore: the runtime (connect, code pages, member names, the
 // message queue), the devices, iBrenCreate, and the functions with which a front end fills
 // and checks a BuildRequest step by step.
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +9,7 @@
 #include "brencore.h"
 #include "device.h"
 #include "members.h"
+#include "platform/system.h"
 #include "runtime.h"
 #include "writer.h"
 
@@ -25,31 +23,14 @@ MemberName* lastList = nullptr;
 
 // The workstation's computer name (at most 15 characters), read once per process.
 const std::string& computerName() {
-    static const std::string name = [] {
-        char buffer[256] = {0};
-        if (::gethostname(buffer, sizeof buffer - 1) != 0) return std::string();
-        return std::string(buffer, strnlen(buffer, 15));
-    }();
+    static const std::string name = platform::computerName().substr(0, 15);
     return name;
 }
 
 // The logged-on user's name (at most 31 characters), read once per process: the account of
 // the effective user, else $USER or $LOGNAME.
 const std::string& userName() {
-    static const std::string name = [] {
-        std::string n;
-        std::vector<char> buffer(16384);
-        passwd pw{};
-        passwd* found = nullptr;
-        if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 &&
-            found != nullptr && found->pw_name != nullptr)
-            n = found->pw_name;
-        if (n.empty())
-            if (const char* u = std::getenv("USER")) n = u;
-        if (n.empty())
-            if (const char* u = std::getenv("LOGNAME")) n = u;
-        return n.substr(0, 31);
-    }();
+    static const std::string name = platform::userName().substr(0, 31);
     return name;
 }
 

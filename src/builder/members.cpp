@@ -9,13 +9,12 @@
 //       HELLO
 #include "members.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "runtime.h"
 
@@ -50,15 +49,7 @@ std::string folderOf(const MemberPattern& p) {
 
 // Every name in a folder, in byte order; false when the folder cannot be read (errno set).
 bool folderNames(const std::string& folder, std::vector<std::string>& names) {
-    DIR* d = ::opendir(folder.c_str());
-    if (d == nullptr) return false;
-    errno = 0;
-    while (const dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
-    const int error = errno;
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    errno = error;
-    return error == 0;
+    return platform::folderNames(folder, names);
 }
 
 // The member name of a file name under the pattern's case mode, or "" when the file is not a
@@ -93,8 +84,8 @@ std::string candidateName(const char* name, int mode, const std::string& suffix)
 } // namespace
 
 bool isRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
 }
 
 void checkPattern(MemberPattern& p) {

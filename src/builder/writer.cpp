@@ -15,10 +15,6 @@
 // removed and the target is left as it was.
 #include "writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -36,6 +32,7 @@
 #include "members.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/system.h"
 #include "record_file.h"
 #include "runtime.h"
 #include "unload_format.h"
@@ -358,10 +355,10 @@ class Output {
         io_.mode = IO_WRITE;
         io_.binary = 1;
         io_.traceLevel = rt::traceLevel();
-        io_.stream = ::fdopen(fd, "wb");
+        io_.stream = platform::streamOf(fd, "wb");
         if (io_.stream == nullptr) {
             const int error = errno;
-            ::close(fd);
+            platform::closeFile(fd);
             return rt::message("Error creating file \"%s\": %s", target_, std::strerror(error));
         }
         if (io_.traceLevel >= TRACE_OPENS)
@@ -449,7 +446,7 @@ class Output {
                                  std::strerror(io_.errnum));
             return false;
         }
-        if (std::rename(temp_.c_str(), target_) != 0) {
+        if (!platform::replaceFile(temp_, target_)) {
             error_ = rt::message("Error creating file \"%s\": %s", target_, std::strerror(errno));
             return false;
         }
@@ -503,7 +500,7 @@ std::tm now() {
         if (end != epoch && *end == '\0' && v >= 0) t = static_cast<std::time_t>(v);
     }
     std::tm tm{};
-    gmtime_r(&t, &tm);
+    platform::utcTime(t, tm);
     return tm;
 }
 

@@ -9,9 +9,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "delink.h"
@@ -72,8 +72,8 @@ namespace {
 constexpr int64_t kMaxAssembly = 16777211;
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
 }
 
 int finish(ExtractBlock* r, int severity, const char* message, const char* fileName) {
@@ -89,12 +89,7 @@ std::string expandDirectory(const char* target, const XmitHandle* file) {
     std::string t(target);
     if (t.size() >= 2 && t[0] == '&' && (t[1] == 'D' || t[1] == 'd')) {
         size_t rest = 2;
-        if (rest < t.size() && (t[rest] == '/'
-#ifdef _WIN32
-                                || t[rest] == '\\'
-#endif
-                                ))
-            ++rest;
+        if (rest < t.size() && platform::isSeparator(t[rest])) ++rest;
         std::string dir(file->io.path, file->directoryLength);
         return dir + t.substr(rest);
     }

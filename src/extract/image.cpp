@@ -347,6 +347,11 @@ class TapeSource : public RecordSource {
                     out.resize(std::min<size_t>(out.size() * 2, tape::kMaxBlock));
                     continue;
                 }
+                // BZ_CONFIG_ERROR: a build without bzip2 (the Windows build) reads no such block.
+                if (r == BZ_CONFIG_ERROR)
+                    return failAt("Block is compressed with bzip2, which this build cannot read",
+                                  blockOffset_),
+                           false;
                 if (r != BZ_OK) return failAt("Block does not decompress", blockOffset_), false;
                 out.resize(produced);
                 break;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "opxcore.h"
 #include "platform/files.h"
@@ -56,7 +55,7 @@ bool OutputFile::open(const std::string& target, const OutputSettings& settings)
         error_ = std::strerror(errno);
         return false;
     }
-    ::close(fd);
+    platform::closeFile(fd);
     io_ = IoFileCore{};
     io_.path = temp_.c_str();
     io_.mode = IO_WRITE;
@@ -66,7 +65,7 @@ bool OutputFile::open(const std::string& target, const OutputSettings& settings)
     io_.traceLevel = s_.traceLevel;
     if (rt::ioOpen(io_) != IO_OK) {
         fail();
-        ::unlink(temp_.c_str());
+        std::remove(temp_.c_str());
         temp_.clear();
         return false;
     }
@@ -294,11 +293,11 @@ bool OutputFile::commit() {
     if (temp_.empty()) return false;
     bool ok = flushBlock() && flushOutput();
     if (rt::ioClose(io_, false) != IO_OK) ok = fail() && false;
-    if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (ok && !platform::replaceFile(temp_, target_)) {
         error_ = std::strerror(errno);
         ok = false;
     }
-    if (!ok) ::unlink(temp_.c_str());
+    if (!ok) std::remove(temp_.c_str());
     temp_.clear();
     return ok;
 }
@@ -307,7 +306,7 @@ void OutputFile::abandon() {
     outFill_ = 0;
     if (temp_.empty()) return;
     if (io_.stream != nullptr) rt::ioClose(io_, false);
-    ::unlink(temp_.c_str());
+    std::remove(temp_.c_str());
     temp_.clear();
 }
 

@@ -11,6 +11,7 @@
 
 #include "goff_input.h"
 #include "linkedit.h"
+#include "platform/system.h"
 #include "resolution.h"
 #include "runtime.h"
 
@@ -33,7 +34,7 @@ void takeTime(int fields[6]) {
     }
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    platform::localTime(now, local);
     const int v[6] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                       local.tm_hour,        local.tm_min,     local.tm_sec};
     for (int i = 0; i < 6; ++i) fields[i] = v[i];

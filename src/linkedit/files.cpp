@@ -14,13 +14,13 @@
 //
 // Input files may be workstation text (lines translated to EBCDIC), EBCDIC text with X'15'
 // line ends, or fixed 80-byte records; the first bytes of a file decide which.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "linkedit.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "runtime.h"
 
@@ -66,12 +66,11 @@ void invalidPattern(Job& job, const std::string& ddName, const std::string& path
 
 // Remembers which file an open listing is.
 void noteIdentity(DdSlot& dd) {
-    struct stat st {};
-    if (dd.io.stream != nullptr && ::fstat(::fileno(dd.io.stream), &st) == 0 &&
-        S_ISREG(st.st_mode)) {
+    platform::FileIdentity id;
+    if (dd.io.stream != nullptr && platform::identityOf(dd.io.stream, id, true)) {
         dd.haveIdentity = true;
-        dd.device = st.st_dev;
-        dd.inode = st.st_ino;
+        dd.device = id.volume;
+        dd.inode = id.index;
     }
 }
 
@@ -259,16 +258,17 @@ bool openInput(InputFile& f) {
     f.io.binary = 1;
     f.io.traceLevel = rt::traceLevel();
     if (f.path == "<stdin>") {
+        // Records are read as bytes: no line-end translation of standard input on Windows.
+        platform::setBinaryMode(stdin);
         f.io.stream = stdin;
         f.flags |= kInputStandard;
     } else if (rt::ioOpen(f.io) != IO_OK) {
         return false;
     }
-    struct stat st {};
-    if (::fstat(::fileno(f.io.stream), &st) == 0) {
+    if (platform::FileIdentity id; platform::identityOf(f.io.stream, id, false)) {
         f.haveIdentity = true;
-        f.device = st.st_dev;
-        f.inode = st.st_ino;
+        f.device = id.volume;
+        f.inode = id.index;
     }
     return true;
 }
@@ -455,9 +455,10 @@ std::string findMember(Job& job, int dd, const std::string& member, uint16_t* se
     }
     for (size_t i = 0; i < patterns->size(); ++i) {
         const std::string candidate = (*patterns)[i].memberPath(member);
-        struct stat st {};
+        std::error_code ec;
         if (rt::ioAccess(candidate.c_str(), 0, rt::traceLevel()) == 0 &&
-            ::stat(candidate.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            std::filesystem::exists(candidate, ec) &&
+            !std::filesystem::is_directory(candidate, ec)) {
             if (sequence != nullptr) *sequence = static_cast<uint16_t>(i);
             return candidate;
         }

@@ -612,13 +612,16 @@ bool relocate(Job& job, Module& m) {
     bool ok = true;
     const char* level = compatName(m.compat);
     m.image.assign(4, {});
-    for (int s = 1; s <= 3; ++s) m.image[static_cast<size_t>(s)].assign(m.segmentSize[s], 0);
+    // placeElements has refused a module above 1 GiB, so every size and offset here fits a
+    // size_t, on 32-bit hosts too.
+    for (int s = 1; s <= 3; ++s)
+        m.image[static_cast<size_t>(s)].assign(static_cast<size_t>(m.segmentSize[s]), 0);
     for (const auto& c : m.classes) {
         if (c->segment == 0) continue;
         auto& image = m.image[static_cast<size_t>(c->segment)];
         for (Element* e : c->elements) {
             if (e->section->common) continue;
-            e->text.copyTo(image.data() + e->moduleOffset(), e->length);
+            e->text.copyTo(image.data() + e->moduleOffset(), static_cast<size_t>(e->length));
         }
     }
     const uint64_t prvLength = m.prvClass != nullptr ? m.prvClass->length : 0;

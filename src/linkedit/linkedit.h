@@ -13,8 +13,6 @@
 //   map.cpp           module map, cross reference and save summaries
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -130,8 +128,8 @@ struct DdSlot {
     std::string ddName;
     bool standardStream = false; // never closed
     bool haveIdentity = false;   // device and inode of an open listing file
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0;         // the file identity of platform/files.h
+    uint64_t inode = 0;
     PathPattern pattern; // SYSLMOD
     bool open() const { return io.stream != nullptr; }
 };
@@ -166,8 +164,8 @@ struct InputFile {
     uint32_t flags = 0;
     bool started = false; // reading has begun (it is one of the files that include others)
     bool haveIdentity = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0; // the file identity of platform/files.h
+    uint64_t inode = 0;
 };
 
 // ---- requests ----------------------------------------------------------------------------------

@@ -9,17 +9,17 @@
 //             tables, then the text
 //
 //    VRL020I PROG has been added with AMODE=31 and RMODE=ANY as file "/work/load/PROG".
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "loadmod_format.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/system.h"
 #include "resolution.h"
 #include "runtime.h"
 #include "unload_format.h"
@@ -61,9 +61,9 @@ Stamp stamp() {
     tm.tm_mon = s.t[1] - 1;
     tm.tm_mday = s.t[2];
     tm.tm_hour = 12;
-    const std::time_t when = timegm(&tm);
+    const std::time_t when = platform::fromUtc(tm);
     std::tm back{};
-    gmtime_r(&when, &back);
+    platform::utcTime(when, back);
     s.dayOfYear = back.tm_yday + 1;
     s.text = format("%d%.2d%.2d%.2d%.2d%.2d", s.t[0], s.t[1], s.t[2], s.t[3], s.t[4], s.t[5]);
     // Packed decimal: X'YYDDDF' and X'0HHMMSSF'.
@@ -637,7 +637,7 @@ Bytes programObject(const Module& m, Bytes& tables) {
             put32(e.data() + 8, static_cast<uint32_t>(text.size()));
             const uint64_t from = c->offset + runStart;
             for (uint64_t i = 0; i < length; ++i)
-                text.push_back(from + i < image.size() ? image[from + i] : 0);
+                text.push_back(from + i < image.size() ? image[static_cast<size_t>(from + i)] : 0);
             runs.push_back(e);
             open = false;
         };
@@ -721,51 +721,28 @@ Bytes programObject(const Module& m, Bytes& tables) {
 std::string writeAtomically(const std::string& path, const Bytes& data, bool& createFailed) {
     createFailed = false;
     // The temporary file goes into the target's folder, so that the rename cannot cross file
-    // systems.
-    const char* sep = platform::lastSeparator(path.c_str());
-    std::string temp =
-        (sep == nullptr ? std::string()
-                        : path.substr(0, static_cast<size_t>(sep - path.c_str()) + 1)) +
-        ".vrl.XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    // systems; it is made with the mode the target should have.
+    std::string temp;
+    const int fd = platform::createBeside(path, ".vrl.", temp);
     if (fd < 0) {
         createFailed = true;
         return systemError(errno);
     }
-    struct stat old {};
-    mode_t mode;
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    size_t done = 0;
     int error = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (error == 0 && ::fchmod(fd, mode) != 0) error = errno;
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (!platform::writeAll(fd, data.data(), data.size())) error = errno;
+    if (error == 0 && !platform::syncFile(fd)) error = errno;
+    if (!platform::closeFile(fd) && error == 0) error = errno;
+    if (error == 0 && !platform::replaceFile(temp, path)) error = errno;
     if (error != 0) {
-        ::unlink(temp.c_str());
+        std::remove(temp.c_str());
         return systemError(error);
     }
     return "";
 }
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The terminal's code page, as the workstation code page number of the locale's character set.
 #pragma once
 
+#include <cstdio>
+
 namespace platform {
 
 // Maps the character set of the user's locale (LC_ALL, LC_CTYPE, LANG) to a code page number:
@@ -11,5 +13,8 @@ unsigned consoleCodePage();
 
 // The same mapping for a character-set name as nl_langinfo(CODESET) spells it; 0 if unknown.
 unsigned codePageOfCharsetName(const char* name);
+
+// True when the stream is a terminal (a console window on Windows).
+bool isTerminal(FILE* stream);
 
 } // namespace platform

@@ -15,7 +15,10 @@
 #endif
 
 #if defined(_WIN32)
-#define OPX_API __declspec(dllexport)
+// A DLL's exports come from the module-definition file made from its exports list (see
+// cmake/Libraries.cmake), the counterpart of the version script: marking functions
+// __declspec(dllexport) would also export those of the static libraries a core links.
+#define OPX_API
 #else
 #define OPX_API __attribute__((visibility("default")))
 #endif

@@ -11,6 +11,10 @@
 
 namespace platform {
 
+bool isSeparator(char c) {
+    return c == '/';
+}
+
 const char* lastSeparator(const char* path) {
     if (path == nullptr) return nullptr;
 #ifdef _WIN32

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// True for a path separator ('/' here; '\\' and '/' on Windows).
+bool isSeparator(char c);
+
 // The last path separator in a path ('/' here; '\\' and '/' on Windows), or null.
 const char* lastSeparator(const char* path);
 

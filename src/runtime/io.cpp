@@ -11,9 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
-#include <sys/types.h>
-#include <unistd.h>
 
+#include "platform/files.h"
 #include "runtime.h"
 
 namespace rt {
@@ -32,7 +31,7 @@ void fail(IoFileCore& f, const char* op) {
 
 // The null device answers to "nul" on every platform, as it does on Windows.
 const char* systemPath(const char* path) {
-    return path != nullptr && strcasecmp(path, "nul") == 0 ? "/dev/null" : path;
+    return path != nullptr && strcasecmp(path, "nul") == 0 ? platform::nullDevice() : path;
 }
 
 const char* modeString(const IoFileCore& f, char* buffer) {
@@ -141,7 +140,7 @@ int ioClose(IoFileCore& f, bool remove) {
 
 size_t ioRead(IoFileCore& f, void* buffer, size_t size, size_t count) {
     // The runtime is used from one thread at a time: the stream needs no lock of its own.
-    const size_t got = fread_unlocked(buffer, size, count, f.stream);
+    const size_t got = platform::readUnlocked(buffer, size, count, f.stream);
     if (got == count) {
         f.status = IO_OK;
         if (f.traceLevel >= TRACE_CALLS)
@@ -247,10 +246,7 @@ int ioSeek(IoFileCore& f, int64_t offset, int whence) {
 }
 
 int ioAccess(const char* path, int mode, int level) {
-    int amode = F_OK;
-    if (mode & 2) amode |= W_OK;
-    if (mode & 4) amode |= R_OK;
-    if (::access(systemPath(path), amode) != 0) {
+    if (platform::checkAccess(systemPath(path), mode) != 0) {
         if (level >= TRACE_OPENS)
             rt::printf("access(%s,%d): %s\n", path, mode, std::strerror(errno));
         return 1;

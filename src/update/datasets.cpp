@@ -11,11 +11,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -62,7 +59,7 @@ bool appendingTo(const UpdateRun& run, const std::string& path) {
 std::string createTemporaryBeside(const std::string& target) {
     std::string name;
     const int fd = platform::createBeside(target, ".ufx", name);
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) platform::closeFile(fd);
     return name;
 }
 
@@ -71,17 +68,8 @@ std::string createTemporaryBeside(const std::string& target) {
 // link, the file it points at).
 std::string replacementTarget(const std::string& path) {
     if (isNullDevice(path.c_str())) return {};
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? path : std::string();
-    if (S_ISLNK(st.st_mode)) {
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (real == nullptr) return {};
-        std::string result(real);
-        std::free(real);
-        if (::stat(result.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-        return result;
-    }
-    return S_ISREG(st.st_mode) ? path : std::string();
+    bool missing = false;
+    return platform::regularFileBehind(path, missing);
 }
 
 // Refills the SYSIN buffer. 0 data, 1 end of file, -1 input error (reported).
@@ -222,6 +210,8 @@ int openSysin(UpdateRun& run) {
     dd.io.binary = 1;
     dd.io.mode = IO_READ;
     if (dd.path == "<stdin>") {
+        // Records are read as bytes: no line-end translation of standard input on Windows.
+        platform::setBinaryMode(stdin);
         dd.io.stream = stdin;
         run.sysinUsesStdin = true;
     } else if (rt::ioOpen(dd.io) != IO_OK) {
@@ -635,7 +625,7 @@ int finishOutputMember(UpdateRun& run, Statement& fn, bool keep) {
     } else if (written && run.output.temporary) {
         // rename() replaces the member in one step: either the new member is in place or the
         // old one is still there.
-        if (std::rename(dd.path.c_str(), run.output.finalPath.c_str()) != 0) {
+        if (!platform::replaceFile(dd.path, run.output.finalPath)) {
             const int errnum = errno;
             issueWithPath(run,
                           format("KDU813E Rename of temporary %s member failed, %s,",
@@ -692,7 +682,7 @@ void closeDataSets(UpdateRun& run) {
     if (!run.sysut2Temp.empty()) {
         if (run.sysut2Failed) {
             rt::ioRemove(run.sysut2Temp.c_str(), out.io.traceLevel);
-        } else if (std::rename(run.sysut2Temp.c_str(), run.sysut2Target.c_str()) != 0) {
+        } else if (!platform::replaceFile(run.sysut2Temp, run.sysut2Target)) {
             ioError(run, out, errorText(errno), out.path);
             rt::ioRemove(run.sysut2Temp.c_str(), out.io.traceLevel);
         }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/system.h"
 #include "runtime.h"
 #include "ufxcore.h"
 #include "update.h"
@@ -94,7 +95,7 @@ OPX_EXTERN_C OPX_API int iUpdateUtility(const char* parameter, const char* sysin
     run->page = pageNumber != nullptr ? *pageNumber % 10000 : 1;
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    platform::localTime(now, local);
     const int fields[6] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                            local.tm_hour,        local.tm_min,     local.tm_sec};
     std::memcpy(run->startFields, fields, sizeof fields);
