@@ -17,9 +17,9 @@ QString card(const QString& statement, QChar continuation = ' ', const QString& 
 // An expected classification written as runs: a letter and a count each, "_" for columns that
 // belong to no span. * comment, N name, M machine, A assembler, C macro call, P prototype,
 // o operand, S string, T term, V variable, r remark, K continuation, Q sequence.
-QString runs(const QString& spec) {
+QString runs(const QString& layout) {
     QString mask;
-    for (const QString& run : spec.split(' ', Qt::SkipEmptyParts))
+    for (const QString& run : layout.split(' ', Qt::SkipEmptyParts))
         mask += QString(run.mid(1).toInt(), run[0] == '_' ? ' ' : run[0]);
     return mask;
 }

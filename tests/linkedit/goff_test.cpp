@@ -72,9 +72,9 @@ size_t count(const vrl::ObjectModule& m, uint8_t type) {
 }
 
 JobSpec syslin(const std::string& path) {
-    JobSpec spec;
-    spec.syslin = {path};
-    return spec;
+    JobSpec setup;
+    setup.syslin = {path};
+    return setup;
 }
 
 const std::string kEsdMsg = "VRL161S Invalid GOFF ESD record";
@@ -146,9 +146,9 @@ TEST(GoffInput, CorpusObjectsReadWithoutError) {
     // In a job step: no message at all, and a module saved.
     TempDir tmp;
     for (const char* f : {"ibm_iplstatx.goff", "ibm_msglg610.goff"}) {
-        JobSpec spec = syslin(dir + "/" + f);
-        spec.member = "GOFFMOD";
-        const JobResult job = runJob(tmp, spec);
+        JobSpec setup = syslin(dir + "/" + f);
+        setup.member = "GOFFMOD";
+        const JobResult job = runJob(tmp, setup);
         EXPECT_EQ(job.rc, 0) << f;
         for (const std::string& line : job.body()) EXPECT_EQ(line.find("VRL16"), std::string::npos);
     }
@@ -473,11 +473,11 @@ TEST(GoffInput, LinksWithObjectDecks) {
         module({goffHdr(), goffSd(1, "SUBG"), goffEd(2, 1, "B_TEXT", 0x100, 8),
                 goffLd(3, 2, "SUBENT", 0x104), goffEr(4, 1, "MAIN"), goffTxt(2, 0x100, subText),
                 goffRld({RldItem(4, 2, 0x100).act(0x01)}), goffEnd()}));
-    JobSpec spec;
-    spec.parm = "COMPAT=LKED";
-    spec.syslin = {(dir / "main.obj").string(), (dir / "sub.goff").string()};
-    spec.member = "MIXED";
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.parm = "COMPAT=LKED";
+    setup.syslin = {(dir / "main.obj").string(), (dir / "sub.goff").string()};
+    setup.member = "MIXED";
+    const JobResult r = runJob(dir, setup);
     ASSERT_EQ(r.rc, 0);
     const Saved saved = readSaved(dir / "load" / "MIXED");
     ASSERT_TRUE(saved.ok);
@@ -515,11 +515,11 @@ TEST(GoffInput, ClassesOfASection) {
                       goffEd(3, 1, "C_DATA", 0, 24), goffLd(4, 3, "DATA1", 16),
                       goffTxt(2, 0, std::string(8, '\x07')), goffTxt(3, 0, std::string(24, '\x01')),
                       goffRld({RldItem(4, 2, 0)}), goffEnd(1, 2, 0)}));
-    JobSpec spec;
-    spec.parm = "LIST=ALL,MAP";
-    spec.syslin = {(dir / "cls.goff").string()};
-    spec.member = "CLS";
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.parm = "LIST=ALL,MAP";
+    setup.syslin = {(dir / "cls.goff").string()};
+    setup.member = "CLS";
+    const JobResult r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 0);
     const std::vector<std::string> body = r.body();
     auto at = [&](const std::string& prefix) {

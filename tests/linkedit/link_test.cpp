@@ -20,7 +20,7 @@ namespace {
 // A folder with object decks and statement files, linked by one job step.
 struct Link {
     TempDir dir;
-    JobSpec spec;
+    JobSpec setup;
     std::string obj(const std::string& name, const std::vector<Card>& cards) {
         writeFile(dir / name, deck(cards));
         return (dir / name).string();
@@ -33,10 +33,10 @@ struct Link {
     // Each run saves a new member PROG.
     JobResult run(const std::vector<std::string>& syslin, const char* parm = "NCAL") {
         std::filesystem::remove(dir / "load/PROG");
-        spec.parm = parm;
-        spec.syslin = syslin;
-        if (!spec.member) spec.member = "PROG";
-        return runJob(dir, spec);
+        setup.parm = parm;
+        setup.syslin = syslin;
+        if (!setup.member) setup.member = "PROG";
+        return runJob(dir, setup);
     }
     std::string module(const std::string& member = "PROG") {
         return readFile(dir / "load" / member);
@@ -187,7 +187,7 @@ TEST(Link, AutomaticCall) {
     l.obj("lib/WRONG", {esd(1, {sd("OTHER", 0, 8)}), end()});
     l.obj("lib/GET@DATA", {esd(1, {sd("get_data", 0, 8)}), end()});
     l.text("lib/LIBSTMT", {" LIBRARY (X)"});
-    l.spec.syslib = {(l.dir / "lib/&M").string()};
+    l.setup.syslib = {(l.dir / "lib/&M").string()};
     const std::string main =
         l.obj("main.obj",
               {esd(1, {sd("MAIN", 0, 32), er("SUB1"), er("WRONG")}), esd(4, {er("NOTTHERE")}),
@@ -234,7 +234,7 @@ TEST(Link, AutomaticCall) {
     l.obj("load/SUB2", {esd(1, {sd("SUB2", 0, 8)}), end()});
     const std::string wants = l.obj(
         "wants.obj", {esd(1, {sd("W", 0, 8), er("SUB2")}), rld(rldEntry(2, 1, 0x1C, 0)), end()});
-    l.spec.syslib.clear();
+    l.setup.syslib.clear();
     r = l.run({wants, l.text("auto.txt", {" AUTOCALL SYSLMOD"})}, "MAP");
     EXPECT_TRUE(r.listedPrefix("                8  SUB2 "));
     EXPECT_FALSE(r.listedPrefix("VRL25"));
@@ -522,7 +522,7 @@ TEST(Link, AutomaticCallFailures) {
     Link l;
     const std::string wants =
         l.obj("mem.obj", {esd(1, {sd("W", 0, 8), er("MEM")}), rld(rldEntry(2, 1, 0x1C, 0)), end()});
-    l.spec.syslib = {"/proc/self/&m"};
+    l.setup.syslib = {"/proc/self/&m"};
     JobResult r = l.run({wants}, "");
     EXPECT_TRUE(r.listedPrefix("VRL016T Error reading SYSLIB(MEM): "));
     EXPECT_EQ(r.rc, 16);
@@ -531,7 +531,7 @@ TEST(Link, AutomaticCallFailures) {
     // for the listing and the terminal file only.
     std::filesystem::create_directories(l.dir / "lib");
     l.obj("lib/MEM", {esd(1, {sd("MEM", 0, 8)}), end()});
-    l.spec.syslib = {(l.dir / "lib/&M").string()};
+    l.setup.syslib = {(l.dir / "lib/&M").string()};
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -548,11 +548,11 @@ TEST(Link, AutomaticCallFailures) {
         ::getrlimit(RLIMIT_NOFILE, &limit);
         limit.rlim_cur = static_cast<rlim_t>(highest + 1 + 2);
         ::setrlimit(RLIMIT_NOFILE, &limit);
-        JobSpec spec = l.spec;
-        spec.parm = "";
-        spec.syslin = {"<stdin>"};
-        spec.member = "PROG";
-        const JobResult result = runJob(l.dir, spec);
+        JobSpec setup = l.setup;
+        setup.parm = "";
+        setup.syslin = {"<stdin>"};
+        setup.member = "PROG";
+        const JobResult result = runJob(l.dir, setup);
         const bool found =
             result.listedPrefix("VRL015E Error opening SYSLIB(MEM) as file \"" +
                                 (l.dir / "lib/MEM").string() + "\": Too many open files");

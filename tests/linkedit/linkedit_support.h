@@ -254,30 +254,30 @@ inline void collect(void* user, int kind, const char* text) {
     static_cast<JobResult*>(user)->callback.emplace_back(kind, text);
 }
 
-inline JobResult runJob(const TempDir& dir, const JobSpec& spec) {
+inline JobResult runJob(const TempDir& dir, const JobSpec& setup) {
     std::filesystem::create_directories(dir / "load");
-    const std::string syslmod = spec.syslmod.value_or((dir / "load/&M").string());
-    const std::string sysprint = spec.sysprint.value_or((dir / "list.txt").string());
-    const std::string systerm = spec.systerm.value_or((dir / "term.txt").string());
-    if (!spec.sysprint) std::filesystem::remove(dir / "list.txt");
-    if (!spec.systerm) std::filesystem::remove(dir / "term.txt");
+    const std::string syslmod = setup.syslmod.value_or((dir / "load/&M").string());
+    const std::string sysprint = setup.sysprint.value_or((dir / "list.txt").string());
+    const std::string systerm = setup.systerm.value_or((dir / "term.txt").string());
+    if (!setup.sysprint) std::filesystem::remove(dir / "list.txt");
+    if (!setup.systerm) std::filesystem::remove(dir / "term.txt");
     std::vector<const char*> lin, lib;
-    for (const auto& s : spec.syslin) lin.push_back(s.c_str());
+    for (const auto& s : setup.syslin) lin.push_back(s.c_str());
     lin.push_back(nullptr);
-    for (const auto& s : spec.syslib) lib.push_back(s.c_str());
+    for (const auto& s : setup.syslib) lib.push_back(s.c_str());
     lib.push_back(nullptr);
     JobResult r;
     int status = -1;
-    r.rc = iLinkEdit(spec.mode, spec.parm, lin.data(), "SYSLIN",
-                     spec.syslib.empty() && spec.noSyslib ? nullptr : lib.data(), "SYSLIB",
-                     spec.member ? spec.member->c_str() : nullptr,
-                     spec.nullSyslmod ? nullptr : syslmod.c_str(), "SYSLMOD",
-                     spec.nullSysprint ? nullptr : sysprint.c_str(), "SYSPRINT",
-                     spec.nullSysterm ? nullptr : systerm.c_str(), "SYSTERM", nullptr, nullptr,
-                     collect, &r, &status, spec.blksize, spec.printFlags, spec.termFlags);
+    r.rc = iLinkEdit(setup.mode, setup.parm, lin.data(), "SYSLIN",
+                     setup.syslib.empty() && setup.noSyslib ? nullptr : lib.data(), "SYSLIB",
+                     setup.member ? setup.member->c_str() : nullptr,
+                     setup.nullSyslmod ? nullptr : syslmod.c_str(), "SYSLMOD",
+                     setup.nullSysprint ? nullptr : sysprint.c_str(), "SYSPRINT",
+                     setup.nullSysterm ? nullptr : systerm.c_str(), "SYSTERM", nullptr, nullptr,
+                     collect, &r, &status, setup.blksize, setup.printFlags, setup.termFlags);
     EXPECT_EQ(status, 0);
-    if (!spec.sysprint) r.listing = lines(readFile(dir / "list.txt"));
-    if (!spec.systerm) r.term = lines(readFile(dir / "term.txt"));
+    if (!setup.sysprint) r.listing = lines(readFile(dir / "list.txt"));
+    if (!setup.systerm) r.term = lines(readFile(dir / "term.txt"));
     return r;
 }
 

@@ -26,11 +26,11 @@ std::string ctl(const TempDir& dir, const std::vector<std::string>& text,
 
 TEST(Listing, HeadingFileTableAndEnd) {
     TempDir dir;
-    JobSpec spec;
-    spec.parm = "LIST=ALL";
-    spec.syslin = {ctl(dir, {" ENTRY MAIN"}), ctl(dir, {"* a comment", " ENTRY SUB"}, "b.txt")};
-    spec.syslib = {(dir / "lib/&m.obj").string()};
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.parm = "LIST=ALL";
+    setup.syslin = {ctl(dir, {" ENTRY MAIN"}), ctl(dir, {"* a comment", " ENTRY SUB"}, "b.txt")};
+    setup.syslib = {(dir / "lib/&m.obj").string()};
+    const JobResult r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 0);
     const std::string d = dir.path().string();
     EXPECT_EQ(r.listing, (std::vector<std::string>{
@@ -61,17 +61,17 @@ TEST(Listing, LongParmStringContinues) {
     while (parm.size() < 250) parm += "XREF,";
     parm.resize(250);
     parm.back() = 'F';
-    JobSpec spec;
-    spec.parm = parm.c_str();
-    spec.syslin = {ctl(dir, {})};
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.parm = parm.c_str();
+    setup.syslin = {ctl(dir, {})};
+    const JobResult r = runJob(dir, setup);
     ASSERT_GE(r.listing.size(), 5u);
     EXPECT_EQ(r.listing[2], " VRL000I PARAMETERS - " + parm.substr(0, 99));
     EXPECT_EQ(r.listing[3], " " + std::string(21, ' ') + parm.substr(99, 99));
     EXPECT_EQ(r.listing[4], " " + std::string(21, ' ') + parm.substr(198));
     JobSpec none;
     none.parm = nullptr;
-    none.syslin = spec.syslin;
+    none.syslin = setup.syslin;
     EXPECT_EQ(runJob(dir, none).listing[2], " VRL000I PARAMETERS -");
 }
 
@@ -79,9 +79,9 @@ TEST(Listing, LongParmStringContinues) {
 TEST(Listing, Pages) {
     TempDir dir;
     std::vector<std::string> text(70, " ENTRY MAIN");
-    JobSpec spec;
-    spec.syslin = {ctl(dir, text)};
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.syslin = {ctl(dir, text)};
+    const JobResult r = runJob(dir, setup);
     ASSERT_GT(r.listing.size(), 62u);
     EXPECT_EQ(r.listing[0], titleLine(1));
     EXPECT_EQ(r.listing[59], " VRL100I  ENTRY MAIN");
@@ -133,12 +133,12 @@ TEST(Listing, Msglevel) {
     };
     for (const Case c : {Case{"MSGLEVEL=0", true, true}, Case{"MSGLEVEL=4", true, true},
                          Case{"MSGLEVEL=8", false, true}, Case{"MSGLEVEL=12", false, false}}) {
-        JobSpec spec;
-        spec.parm = c.parm;
-        spec.syslin = syslin;
-        spec.member = "PROG";
+        JobSpec setup;
+        setup.parm = c.parm;
+        setup.syslin = syslin;
+        setup.member = "PROG";
         std::filesystem::remove(dir / "load/PROG");
-        const JobResult r = runJob(dir, spec);
+        const JobResult r = runJob(dir, setup);
         EXPECT_EQ(r.rc, 8) << c.parm;
         EXPECT_EQ(r.listed(warning), c.warning) << c.parm;
         EXPECT_EQ(r.listed(error), c.error) << c.parm;
@@ -157,10 +157,10 @@ TEST(Listing, LongLines) {
     TempDir dir;
     const std::string name = std::string(150, 'n') + ".txt";
     const std::string path = ctl(dir, {" XYZ  FOO"}, name);
-    JobSpec spec;
-    spec.syslin = {path};
-    spec.termFlags = LINKEDIT_DD_SPLIT;
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.syslin = {path};
+    setup.termFlags = LINKEDIT_DD_SPLIT;
+    const JobResult r = runJob(dir, setup);
     const std::string pathLine = "        PATH=" + path;
     const auto at =
         std::find(r.listing.begin(), r.listing.end(),
@@ -233,11 +233,11 @@ TEST(Listing, TerminalDdErrors) {
          true},
     };
     for (const Case& c : cases) {
-        JobSpec spec;
-        spec.parm = "LET=5";
-        spec.syslin = {input};
-        c.set(spec);
-        const JobResult r = runJob(dir, spec);
+        JobSpec setup;
+        setup.parm = "LET=5";
+        setup.syslin = {input};
+        c.set(setup);
+        const JobResult r = runJob(dir, setup);
         EXPECT_EQ(r.rc, 16) << c.name;
         EXPECT_EQ(r.callback, c.callback) << c.name;
         EXPECT_EQ(!r.listing.empty(), c.listing) << c.name;
@@ -250,16 +250,17 @@ TEST(Listing, TerminalDdErrors) {
             EXPECT_EQ(r.listing.back(), " " + end16) << c.name;
         }
     }
-    JobSpec spec;
-    spec.syslin = {input};
-    spec.syslmod = d + "/load/x&M";
-    EXPECT_TRUE(runJob(dir, spec).listed("VRL013T DDNAME SYSLMOD cannot be opened, invalid path "
-                                         "pattern \"" +
-                                         d + "/load/x&M\""));
-    spec = JobSpec{};
-    spec.nullSysterm = true;
-    spec.syslin = {input};
-    const JobResult noTerm = runJob(dir, spec);
+    JobSpec setup;
+    setup.syslin = {input};
+    setup.syslmod = d + "/load/x&M";
+    EXPECT_TRUE(runJob(dir, setup)
+                    .listed("VRL013T DDNAME SYSLMOD cannot be opened, invalid path "
+                            "pattern \"" +
+                            d + "/load/x&M\""));
+    setup = JobSpec{};
+    setup.nullSysterm = true;
+    setup.syslin = {input};
+    const JobResult noTerm = runJob(dir, setup);
     EXPECT_TRUE(noTerm.listed("VRL010T DDNAME SYSTERM cannot be opened, DD statement is missing."));
     EXPECT_FALSE(noTerm.listedPrefix("DDNAME     SEQ"));
 }
@@ -267,27 +268,27 @@ TEST(Listing, TerminalDdErrors) {
 // Without a listing, messages reach SYSTERM only; with neither, nothing but the return code.
 TEST(Listing, NoListing) {
     TempDir dir;
-    JobSpec spec;
-    spec.parm = "LET=5";
-    spec.syslin = {ctl(dir, {" ENTRY MAIN"})};
-    spec.sysprint = "";
-    JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.parm = "LET=5";
+    setup.syslin = {ctl(dir, {" ENTRY MAIN"})};
+    setup.sysprint = "";
+    JobResult r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 8);
     EXPECT_FALSE(std::filesystem::exists(dir / "list.txt"));
     EXPECT_EQ(r.term, (std::vector<std::string>{
                           "VRL110E Parameter error: \"LET=5\" is invalid or not supported",
                           "VRL009I Processing completed, return code is 8"}));
     EXPECT_TRUE(r.callback.empty());
-    spec.systerm = "";
+    setup.systerm = "";
     std::filesystem::remove(dir / "term.txt");
-    r = runJob(dir, spec);
+    r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 8);
     EXPECT_FALSE(std::filesystem::exists(dir / "term.txt"));
     EXPECT_TRUE(r.callback.empty());
-    spec = JobSpec{};
-    spec.mode = LINKEDIT_MODE_NOTERM;
-    spec.syslin = {ctl(dir, {" ENTRY MAIN"})};
-    r = runJob(dir, spec);
+    setup = JobSpec{};
+    setup.mode = LINKEDIT_MODE_NOTERM;
+    setup.syslin = {ctl(dir, {" ENTRY MAIN"})};
+    r = runJob(dir, setup);
     EXPECT_FALSE(std::filesystem::exists(dir / "term.txt"));
     EXPECT_FALSE(r.listing.empty());
 }
@@ -295,11 +296,11 @@ TEST(Listing, NoListing) {
 TEST(Listing, AppendedListing) {
     TempDir dir;
     writeFile(dir / "list.txt", "earlier run\n");
-    JobSpec spec;
-    spec.syslin = {ctl(dir, {" ENTRY MAIN"})};
-    spec.sysprint = (dir / "list.txt").string();
-    spec.printFlags = LINKEDIT_DD_APPEND;
-    runJob(dir, spec);
+    JobSpec setup;
+    setup.syslin = {ctl(dir, {" ENTRY MAIN"})};
+    setup.sysprint = (dir / "list.txt").string();
+    setup.printFlags = LINKEDIT_DD_APPEND;
+    runJob(dir, setup);
     const auto listing = lines(readFile(dir / "list.txt"));
     ASSERT_GT(listing.size(), 2u);
     EXPECT_EQ(listing[0], "earlier run");
@@ -310,16 +311,16 @@ TEST(Listing, AppendedListing) {
 // refused and the module has no default name.
 TEST(Listing, CallerMemberName) {
     TempDir dir;
-    JobSpec spec;
-    spec.syslin = {ctl(dir, {" INCLUDE SYSLMOD"})};
-    spec.member = "../../X";
-    JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.syslin = {ctl(dir, {" INCLUDE SYSLMOD"})};
+    setup.member = "../../X";
+    JobResult r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 8);
     EXPECT_EQ(r.listing[3], " VRL112E Invalid member name \"../../X\"");
     EXPECT_TRUE(r.listedPrefix("VRL125E Member name list missing for DDNAME: \"SYSLMOD\""));
-    spec.member = "prog";
+    setup.member = "prog";
     writeFile(dir / "load/PROG", statements({" ENTRY FROMPROG"}));
-    r = runJob(dir, spec);
+    r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 0);
     EXPECT_TRUE(r.listed("VRL100I  ENTRY FROMPROG"));
 }
@@ -335,10 +336,10 @@ TEST(Listing, Unconnected) {
 TEST(Listing, ListingWriteFails) {
     TempDir dir;
     for (size_t statements : {1u, 200u}) {
-        JobSpec spec;
-        spec.syslin = {ctl(dir, std::vector<std::string>(statements, " ENTRY MAIN"))};
-        spec.sysprint = "/dev/full";
-        const JobResult r = runJob(dir, spec);
+        JobSpec setup;
+        setup.syslin = {ctl(dir, std::vector<std::string>(statements, " ENTRY MAIN"))};
+        setup.sysprint = "/dev/full";
+        const JobResult r = runJob(dir, setup);
         EXPECT_EQ(r.rc, 16) << statements;
         const auto found = std::find_if(r.callback.begin(), r.callback.end(), [](const auto& c) {
             return c.second == "VRL017T Error writing to SYSPRINT: No space left on device, "

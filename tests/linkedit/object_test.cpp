@@ -424,10 +424,10 @@ TEST(ObjectInput, InJobStep) {
     writeFile(dir / "bad.obj", deck({esdCard, badText, end()}));
     writeFile(dir / "short.obj", deck({esdCard, txt(1, 0, "12345678")}));
     writeFile(dir / "xsd.obj", deck({xsd(1, std::string(40, 'A'), 45, 1, sd("", 0, 8))}));
-    JobSpec spec;
-    spec.syslin = {(dir / "bad.obj").string(), (dir / "short.obj").string(),
-                   (dir / "xsd.obj").string()};
-    const JobResult r = runJob(dir, spec);
+    JobSpec setup;
+    setup.syslin = {(dir / "bad.obj").string(), (dir / "short.obj").string(),
+                    (dir / "xsd.obj").string()};
+    const JobResult r = runJob(dir, setup);
     EXPECT_EQ(r.rc, 12);
     const auto body = r.body();
     ASSERT_GE(body.size(), 10u);
@@ -525,11 +525,11 @@ TEST(ObjectInput, CorpusDecks) {
 
         // The same deck links in a job step, without a message of the object reader.
         TempDir dir;
-        JobSpec spec;
-        spec.parm = "NCAL";
-        spec.member = "TEST";
-        spec.syslin = {path.string()};
-        const JobResult r = runJob(dir, spec);
+        JobSpec setup;
+        setup.parm = "NCAL";
+        setup.member = "TEST";
+        setup.syslin = {path.string()};
+        const JobResult r = runJob(dir, setup);
         EXPECT_FALSE(r.listedPrefix("VRL15")) << path;
         EXPECT_LE(r.rc, 4) << path;
         EXPECT_TRUE(std::filesystem::exists(dir / "load/TEST")) << path;

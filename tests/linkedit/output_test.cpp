@@ -62,7 +62,7 @@ ReadBack readBack(const std::string& file) {
 
 struct Save {
     TempDir dir;
-    JobSpec spec;
+    JobSpec setup;
     std::string obj(const std::string& name, const std::vector<Card>& cards) {
         writeFile(dir / name, deck(cards));
         return (dir / name).string();
@@ -72,9 +72,9 @@ struct Save {
         return (dir / name).string();
     }
     JobResult run(const std::vector<std::string>& syslin, const char* parm) {
-        spec.parm = parm;
-        spec.syslin = syslin;
-        return runJob(dir, spec);
+        setup.parm = parm;
+        setup.syslin = syslin;
+        return runJob(dir, setup);
     }
 };
 
@@ -89,7 +89,7 @@ std::vector<Card> small() {
 // COMPAT=LMF: the records alone, each behind its length; every byte written out here.
 TEST(Output, LoadModuleRecords) {
     Save s;
-    s.spec.member = "PROG";
+    s.setup.member = "PROG";
     const JobResult r = s.run({s.obj("a.obj", small())}, "COMPAT=LMF,NCAL");
     EXPECT_EQ(r.rc, 0);
     const std::string expected =
@@ -122,7 +122,7 @@ TEST(Output, LoadModuleRecords) {
 // Each COMPAT level writes its own format, named in the save summary.
 TEST(Output, Formats) {
     Save s;
-    s.spec.member = "PROG";
+    s.setup.member = "PROG";
     const std::string a = s.obj("a.obj", small());
     struct Case {
         const char* parm;
@@ -276,11 +276,11 @@ TEST(Output, SaveRules) {
     r = s.run({a, bad, s.text("r.txt", {" NAME PROG(R)"})}, "NCAL,LET=8");
     EXPECT_TRUE(r.listed("   EXECUTABLE       YES"));
     // A pattern with &m: the member in lower case.
-    s.spec.syslmod = (s.dir / "load/&m.bin").string();
+    s.setup.syslmod = (s.dir / "load/&m.bin").string();
     r = s.run({a, s.text("n.txt", {" NAME PROG"})}, "NCAL");
     EXPECT_TRUE(std::filesystem::exists(s.dir / "load/prog.bin"));
     // The folder is not there: the member cannot be created.
-    s.spec.syslmod = (s.dir / "none/&M").string();
+    s.setup.syslmod = (s.dir / "none/&M").string();
     r = s.run({a, s.text("n.txt", {" NAME PROG"})}, "NCAL");
     EXPECT_TRUE(r.listedPrefix("VRL018S Error creating SYSLMOD(PROG): No such file or directory"));
     EXPECT_EQ(r.rc, 12);
@@ -289,7 +289,7 @@ TEST(Output, SaveRules) {
 // Block sizes: 1024 with DC, else MAXBLK, or the caller's smaller SYSLMOD block size.
 TEST(Output, BlockSize) {
     Save s;
-    s.spec.member = "PROG";
+    s.setup.member = "PROG";
     const std::string a = s.obj("a.obj", small());
     struct Case {
         const char* parm;
@@ -300,7 +300,7 @@ TEST(Output, BlockSize) {
          {Case{"COMPAT=LKED,NCAL,DC", 0, "1024"}, Case{"COMPAT=LKED,NCAL", 6144, "6144"},
           Case{"COMPAT=LKED,NCAL", 200, "32760"},
           Case{"COMPAT=LKED,NCAL,MAXBLK=4099", 0, "4096"}}) {
-        s.spec.blksize = c.blksize;
+        s.setup.blksize = c.blksize;
         const JobResult r = s.run({a}, c.parm);
         EXPECT_TRUE(r.listed(std::string("   BLOCK SIZE       ") + c.shown)) << c.parm << c.blksize;
     }
@@ -310,13 +310,13 @@ TEST(Output, BlockSize) {
 // renamed only when complete.
 TEST(Output, FailedWriteKeepsTheOldMember) {
     Save s;
-    s.spec.member = "PROG";
-    s.spec.sysprint = "";
+    s.setup.member = "PROG";
+    s.setup.sysprint = "";
     const std::string big = s.obj("big.obj", {esd(1, {sd("A", 0, 4096)}), end()});
     std::filesystem::create_directories(s.dir / "load");
     writeFile(s.dir / "load/PROG", "the old member");
     const std::string term = (s.dir / "term.txt").string();
-    s.spec.systerm = term;
+    s.setup.systerm = term;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -324,10 +324,10 @@ TEST(Output, FailedWriteKeepsTheOldMember) {
         rlimit limit{1000, 1000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const JobResult r = runJob(s.dir, [&] {
-            JobSpec spec = s.spec;
-            spec.parm = "NCAL";
-            spec.syslin = {big};
-            return spec;
+            JobSpec setup = s.setup;
+            setup.parm = "NCAL";
+            setup.syslin = {big};
+            return setup;
         }());
         ::_exit(r.rc);
     }
@@ -348,7 +348,7 @@ TEST(Output, FailedWriteKeepsTheOldMember) {
 // The listing of a saved module, line for line: map, options, save summary, attributes, entry.
 TEST(Output, SaveSummaryListing) {
     Save s;
-    s.spec.member = "PROG";
+    s.setup.member = "PROG";
     const JobResult r = s.run({s.obj("a.obj", small())}, "NCAL,MAP,WKSPACE=(200,2048)");
     EXPECT_EQ(r.rc, 0);
     const std::string path = (s.dir / "load/PROG").string();
@@ -444,7 +444,7 @@ TEST(Output, SaveSummaryListing) {
 // TEST with symbol data: SYM records in the module; private code in the unnamed list.
 TEST(Output, SymbolRecordsAndUnnamedSections) {
     Save s;
-    s.spec.member = "PROG";
+    s.setup.member = "PROG";
     Card symCard("SYM");
     const std::string item = std::string("\x10\0\0\0", 4) + ebcdic("A");
     symCard.be16(10, static_cast<unsigned>(item.size())).bytes(16, item);

@@ -292,16 +292,16 @@ void roundTrip(const std::string& xmit, const TempDir& work, Tally& tally) {
             opx::LoadModuleImage original;
             ASSERT_EQ(readImage(entry, prefixedRecords(dir / "orig" / member), original), "");
             // The deck alone makes the module again.
-            JobSpec spec;
-            spec.parm = "COMPAT=LKED,NCAL"; // as they were: some references stay unresolved
-            spec.syslin = {(dir / "deck" / (member + ".obj")).string()};
-            spec.syslmod = (dir / "new/&M").string();
-            spec.sysprint = (dir / "list" / (member + ".lst")).string();
-            spec.systerm = std::string();
-            const JobResult job = runJob(work, spec);
+            JobSpec setup;
+            setup.parm = "COMPAT=LKED,NCAL"; // as they were: some references stay unresolved
+            setup.syslin = {(dir / "deck" / (member + ".obj")).string()};
+            setup.syslmod = (dir / "new/&M").string();
+            setup.sysprint = (dir / "list" / (member + ".lst")).string();
+            setup.systerm = std::string();
+            const JobResult job = runJob(work, setup);
             if (job.rc > 4) {
                 std::string messages;
-                for (const std::string& l : lines(readFile(*spec.sysprint)))
+                for (const std::string& l : lines(readFile(*setup.sysprint)))
                     if (l.rfind(" VRL", 0) == 0 && l.size() > 8 && l[7] != 'I')
                         messages += l + "\n";
                 ADD_FAILURE() << "return code " << job.rc << "\n" << messages;

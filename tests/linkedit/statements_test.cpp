@@ -42,7 +42,7 @@ std::vector<std::string> reported(const std::string& message, const std::string&
 
 struct Deck {
     TempDir dir;
-    JobSpec spec;
+    JobSpec setup;
     std::string path(const std::string& name) const { return (dir / name).string(); }
     std::string file(const std::string& name, const std::vector<std::string>& text) {
         std::filesystem::create_directories((dir / name).parent_path());
@@ -50,9 +50,9 @@ struct Deck {
         return path(name);
     }
     JobResult run(const std::vector<std::string>& text, const char* parm = "") {
-        spec.parm = parm;
-        spec.syslin = {file("ctl.txt", text)};
-        return runJob(dir, spec);
+        setup.parm = parm;
+        setup.syslin = {file("ctl.txt", text)};
+        return runJob(dir, setup);
     }
     std::string at(unsigned record) const {
         return "SYSLIN record " + std::to_string(record) + " PATH=" + path("ctl.txt");
@@ -159,9 +159,9 @@ TEST(Statements, ObjectRecordInContinuation) {
     writeFile(d.dir / "ctl.txt", record(" ENTRY A,") +
                                      deck({esd(1, {sd("A", 0, 8)}), txt(1, 0, "12345678"), end()}) +
                                      record(" ENTRY B"));
-    d.spec.syslin = {d.path("ctl.txt")};
-    d.spec.member = "PROG";
-    const JobResult r = runJob(d.dir, d.spec);
+    d.setup.syslin = {d.path("ctl.txt")};
+    d.setup.member = "PROG";
+    const JobResult r = runJob(d.dir, d.setup);
     EXPECT_EQ(r.rc, 8);
     const auto body = r.body();
     ASSERT_GE(body.size(), 5u);
@@ -283,11 +283,11 @@ TEST(Statements, InvalidOperands) {
 TEST(Statements, UnprocessedRequests) {
     Deck d;
     writeFile(d.dir / "a.obj", deck({esd(1, {sd("A", 0, 8)}), end()}));
-    d.spec.syslin = {d.file("c.txt", {" CHANGE X(Y),Z(W)", " REPLACE Q"}), d.path("a.obj"),
-                     d.file("d.txt", {" REPLACE R"})};
-    d.spec.member = "PROG";
-    d.spec.parm = "LIST=STMT";
-    const JobResult r = runJob(d.dir, d.spec);
+    d.setup.syslin = {d.file("c.txt", {" CHANGE X(Y),Z(W)", " REPLACE Q"}), d.path("a.obj"),
+                      d.file("d.txt", {" REPLACE R"})};
+    d.setup.member = "PROG";
+    d.setup.parm = "LIST=STMT";
+    const JobResult r = runJob(d.dir, d.setup);
     EXPECT_EQ(r.rc, 4);
     const auto body = r.body();
     const std::vector<std::string> expected{
@@ -313,7 +313,7 @@ TEST(Statements, Include) {
     d.file("lib2/a.obj", {" ENTRY SHADOWED"});
     d.file("lib2/b.obj", {" ENTRY FROMB", " INCLUDE '" + d.path("c.txt") + "'"});
     d.file("c.txt", {" ENTRY FROMC"});
-    d.spec.syslib = {d.path("lib1/&m.obj"), d.path("lib2/&m.obj")};
+    d.setup.syslib = {d.path("lib1/&m.obj"), d.path("lib2/&m.obj")};
     JobResult r = d.run({" INCLUDE SYSLIB(A,B)", " ENTRY AFTER"});
     EXPECT_EQ(r.rc, 0);
     const auto body = r.body();
@@ -343,7 +343,7 @@ TEST(Statements, Include) {
 TEST(Statements, IncludeSyslmodWithCallerMember) {
     Deck d;
     d.file("load/PROG", {" ENTRY FROMPROG"});
-    d.spec.member = "prog";
+    d.setup.member = "prog";
     const JobResult r = d.run({" INCLUDE SYSLMOD", " INCLUDE SYSLMOD(PROG)"});
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(std::count(r.listing.begin(), r.listing.end(), " VRL100I  ENTRY FROMPROG"), 2);
@@ -357,7 +357,7 @@ TEST(Statements, RecursiveInclude) {
     d.file("b.txt", {" INCLUDE '" + d.dir.path().string() + "/./b.txt'"});
     d.file("lib/m.obj", {" INCLUDE SYSLIB(N)"});
     d.file("lib/n.obj", {" INCLUDE SYSLIB(M)"});
-    d.spec.syslib = {d.path("lib/&m.obj")};
+    d.setup.syslib = {d.path("lib/&m.obj")};
     struct Case {
         std::string include;
         std::string message;
@@ -384,10 +384,10 @@ TEST(Statements, Name) {
     Deck d;
     writeFile(d.dir / "a.obj", deck({esd(1, {sd("A", 0, 8)}), end()}));
     d.file("inc.txt", {" NAME PROG(R)"});
-    d.spec.syslin = {d.path("a.obj"),
-                     d.file("n.txt", {" INCLUDE '" + d.path("inc.txt") + "'", " NAME PROG(X)",
-                                      " NAME 1PROG", " NAME PROG(r)"})};
-    const JobResult r = runJob(d.dir, d.spec);
+    d.setup.syslin = {d.path("a.obj"),
+                      d.file("n.txt", {" INCLUDE '" + d.path("inc.txt") + "'", " NAME PROG(X)",
+                                       " NAME 1PROG", " NAME PROG(r)"})};
+    const JobResult r = runJob(d.dir, d.setup);
     EXPECT_TRUE(r.listedPrefix("VRL133E NAME statement is only valid when read from SYSLIN; "
                                "SYS00000 record 1"));
     EXPECT_TRUE(r.listedPrefix("VRL113E Invalid NAME operand; SYSLIN+1 record 2"));
@@ -404,7 +404,7 @@ TEST(Statements, LibraryFiles) {
     EXPECT_EQ(r.callback, (std::vector<std::pair<int, std::string>>{
                               {1, "KEC130I SYSLIB DD STATEMENT MISSING"}}));
 
-    d.spec.syslib = {d.path("lib/&m.obj"), d.path("lib/x&m")};
+    d.setup.syslib = {d.path("lib/&m.obj"), d.path("lib/x&m")};
     r = d.run({" INCLUDE SYSLIB(A)", " ENTRY NOTREAD"});
     EXPECT_EQ(r.rc, 16);
     EXPECT_TRUE(r.listed("VRL013T DDNAME SYSLIB cannot be opened, invalid path pattern \"" +
@@ -412,14 +412,14 @@ TEST(Statements, LibraryFiles) {
     EXPECT_FALSE(r.listed("VRL100I  ENTRY NOTREAD"));
 
     // Reading a member fails: the job step ends.
-    d.spec.syslib = {"/proc/self/&m"};
+    d.setup.syslib = {"/proc/self/&m"};
     r = d.run({" INCLUDE SYSLIB(MEM)", " ENTRY NOTREAD"});
     EXPECT_EQ(r.rc, 16);
     EXPECT_TRUE(r.listedPrefix("VRL016T Error reading SYSLIB(MEM): "));
     EXPECT_FALSE(r.listed("VRL100I  ENTRY NOTREAD"));
 
     // All files of a statement are opened first: with too few descriptors one of them fails.
-    d.spec.syslib = {d.path("lib/&m.obj")};
+    d.setup.syslib = {d.path("lib/&m.obj")};
     // INCLUDE SYSLIB(M0,M1,...,M39) over several records.
     std::vector<std::string> text{" INCLUDE SYSLIB(M0,"};
     for (int i = 1; i < 40; ++i) {
@@ -442,8 +442,8 @@ TEST(Statements, LibraryFiles) {
 
 TEST(Statements, SyslinReadError) {
     Deck d;
-    d.spec.syslin = {d.dir.path().string()};
-    const JobResult r = runJob(d.dir, d.spec);
+    d.setup.syslin = {d.dir.path().string()};
+    const JobResult r = runJob(d.dir, d.setup);
     EXPECT_EQ(r.rc, 16);
     EXPECT_TRUE(
         r.listed("VRL016T Error reading SYSLIN: Is a directory, PATH=" + d.dir.path().string()));
@@ -460,8 +460,8 @@ TEST(Statements, InputForms) {
     writeFile(d.dir / "e.txt", ebcdicText);
     writeFile(d.dir / "f.bin", fixed);
     writeFile(d.dir / "long.txt", " ENTRY L1" + std::string(80, ' ') + "X\n");
-    d.spec.syslin = {d.path("crlf.txt"), d.path("e.txt"), d.path("f.bin"), d.path("long.txt")};
-    const JobResult r = runJob(d.dir, d.spec);
+    d.setup.syslin = {d.path("crlf.txt"), d.path("e.txt"), d.path("f.bin"), d.path("long.txt")};
+    const JobResult r = runJob(d.dir, d.setup);
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.body(), (std::vector<std::string>{
                             "VRL100I  ENTRY T1", "VRL100I  ENTRY T2", "VRL100I  ENTRY T3",
@@ -479,10 +479,10 @@ TEST(Statements, OutputsAreNotInput) {
     EXPECT_TRUE(r.listedPrefix("VRL014E Error opening INCLUDE file \"" + d.path("list.txt") +
                                "\": file is in use as SYSPRINT; SYSLIN record 1"));
     EXPECT_TRUE(r.listed("VRL100I  ENTRY AFTER"));
-    d.spec.syslin = {d.path("term.txt")};
+    d.setup.syslin = {d.path("term.txt")};
     writeFile(d.dir / "term.txt", " ENTRY X\n");
-    d.spec.systerm = d.path("term.txt");
-    r = runJob(d.dir, d.spec);
+    d.setup.systerm = d.path("term.txt");
+    r = runJob(d.dir, d.setup);
     EXPECT_EQ(r.rc, 16);
     EXPECT_TRUE(
         r.listed("VRL011T DDNAME SYSLIN cannot be opened, file is in use as SYSTERM, PATH=" +
