@@ -17,23 +17,12 @@ bool isSeparator(char c) {
 
 const char* lastSeparator(const char* path) {
     if (path == nullptr) return nullptr;
-#ifdef _WIN32
-    const char* a = std::strrchr(path, '\\');
-    const char* b = std::strrchr(path, '/');
-    return a > b ? a : b;
-#else
     return std::strrchr(path, '/');
-#endif
 }
 
 bool isAbsolutePath(const char* path) {
     if (path == nullptr || *path == '\0') return false;
-#ifdef _WIN32
-    if ((path[0] == '\\' && path[1] == '\\') || (path[0] == '/' && path[1] == '/')) return true;
-    return path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-#else
     return path[0] == '/';
-#endif
 }
 
 std::string modulePathOf(const void* address) {
@@ -73,11 +62,7 @@ bool isProgram(const std::string& path) {
 
 // The program's file name with the platform's suffix for programs.
 std::string programFileName(const char* name) {
-#ifdef _WIN32
-    return std::string(name) + ".exe";
-#else
     return std::string(name);
-#endif
 }
 
 } // namespace

@@ -4,10 +4,9 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "platform/files.h"
 #include "platform/install_layout.h"
+#include "platform/windows_rules.h"
 
 namespace platform {
 
@@ -32,23 +31,15 @@ std::string moduleFileName(HMODULE module) {
 } // namespace
 
 bool isSeparator(char c) {
-    return c == '\\' || c == '/';
+    return windows::isSeparator(c);
 }
 
 const char* lastSeparator(const char* path) {
-    if (path == nullptr) return nullptr;
-    const char* a = std::strrchr(path, '\\');
-    const char* b = std::strrchr(path, '/');
-    return a > b ? a : b;
+    return windows::lastSeparator(path);
 }
 
 bool isAbsolutePath(const char* path) {
-    if (path == nullptr || *path == '\0') return false;
-    // \\server\share or //server/share, and a drive with its root: C:\ or C:/.
-    if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) return true;
-    const char c = path[0];
-    return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':' &&
-           (path[2] == '\\' || path[2] == '/');
+    return windows::isAbsolutePath(path);
 }
 
 std::string modulePathOf(const void* address) {

@@ -7,44 +7,16 @@
 #include <cerrno>
 
 #include "platform/windows_errors.h"
+#include "platform/windows_rules.h"
 
 namespace platform {
-
-namespace {
-
-// One argument quoted so that the C run-time of the started program gives it back unchanged:
-// in quotes when it is empty or holds a blank, a tab or a quote; a quote is escaped with a
-// backslash, and the backslashes before a quote (or before the closing quote) are doubled.
-std::string quoted(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(backslashes * 2 + 1, '\\');
-        } else {
-            out.append(backslashes, '\\');
-        }
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    out += '"';
-    return out;
-}
-
-} // namespace
 
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args) {
     ProgramRun run;
     std::string commandLine;
     for (const std::string& a : args) {
         if (!commandLine.empty()) commandLine += ' ';
-        commandLine += quoted(a);
+        commandLine += windows::quotedArgument(a);
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
