@@ -7,8 +7,10 @@
 #   written in text mode), or LF when asked; LF sources give the same members;
 # - cpconv.exe passes bytes through standard input and output unchanged (binary mode);
 # - ufx.exe updates a folder of members named by a Windows pattern, with its listing as text;
-# - the corpus transmit files give the same `opx info` and `opx list --json` (output, messages
-#   and exit status) as the Linux opx.
+# - the corpus transmit files and tape images give the same `opx info` and `opx list --json`
+#   (output, messages and exit status) as the Linux opx; blocks compressed with zlib are read,
+#   those compressed with bzip2 (which the Windows build lacks) are refused with a message;
+# - a relink into a folder whose name has blanks: vrl.exe is started with quoted arguments.
 set -uo pipefail
 emulator=$1
 # Full paths: the checks change folders.
@@ -159,7 +161,46 @@ if [ -d "$shared/corpus/xmit" ]; then
   while IFS= read -r file; do
     check "corpus $file: opx info" same_as_linux "$file" info
     check "corpus $file: opx list --json" same_as_linux "$file" list --json
-  done < <(find xmit -type f | LC_ALL=C sort)
+  done < <(find xmit tape -type f | LC_ALL=C sort)
+
+  # The corpus tape with every block compressed with bzip2: the Linux opx reads it as the
+  # plain tape; the Windows build, which has no bzip2, says so at the first block and fails.
+  bzip2_tape() {
+    python3 - tape/xmi_test_tape.aws "$work/bzip2.het" <<'PY' || return 1
+import bz2, struct, sys
+data = open(sys.argv[1], "rb").read()
+out, at, previous = bytearray(), 0, 0
+while at + 6 <= len(data):
+    length, _, flags1, flags2 = struct.unpack("<HHBB", data[at:at + 6])
+    block = data[at + 6:at + 6 + length]
+    at += 6 + length
+    if not flags1 & 0x40:  # a data block, not a tape mark
+        block = bz2.compress(block)
+        flags1 |= 0x02
+    out += struct.pack("<HHBB", len(block), previous, flags1, flags2) + block
+    previous = len(block)
+open(sys.argv[2], "wb").write(out)
+PY
+    [ "$("$linux_opx" list "$work/bzip2.het")" = "$("$linux_opx" list tape/xmi_test_tape.aws)" ] || return 1
+    local status=0
+    win opx list "$(winpath "$work/bzip2.het")" >/dev/null 2>"$work/bz.err" || status=$?
+    [ "$status" -ne 0 ] &&
+      grep -q "Block is compressed with bzip2, which this build cannot read at offset 0" "$work/bz.err"
+  }
+  check "a tape of bzip2 blocks: read on Linux, refused with a message on Windows" bzip2_tape
+
+  # A relink from an installation in a folder whose name holds a blank, into another such
+  # folder: vrl.exe is started by its full path, and the paths reach it, through a quoted
+  # command line.
+  relink_blanks() {
+    local installed="$work/Program Files/opxkit" out="$work/relinked here"
+    mkdir -p "$installed" "$out" && cp "$bin"/*.exe "$bin"/*.dll "$installed/" || return 1
+    "$emulator" "$installed/opx.exe" extract -t relink --parm NCAL --listing "$(winpath "$out")\\&m.lst" \
+      -o "$(winpath "$out")\\&M" xmit/load/cc370_e2e_iewl.xmit >"$work/relink.out" 2>&1 &&
+      [ -s "$out/E2E" ] && grep -q "VRL000I PARAMETERS - NCAL" "$out/e2e.lst" ||
+      { tr -d '\r' <"$work/relink.out" >&2; ls -l "$out" >&2; return 1; }
+  }
+  check "opx.exe in Program Files relinks into a folder with blanks in its name" relink_blanks
 else
   echo "skipped: the corpus comparison needs $shared/corpus"
 fi
