@@ -26,6 +26,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/files.h"
 #include "reader.h"
 #include "record_source.h"
 #include "runtime.h"
@@ -217,31 +218,25 @@ class TapeSource : public RecordSource {
         bool first = true;
         for (;;) {
             uint8_t header[tape::kHeaderLength];
-            // Blocks read one after the other need no seek (which would drop the stream's
-            // buffer).
-            if (offset != streamAt_ && rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK) {
-                streamAt_ = -1;
-                return failAt("Truncated block header", offset), -1;
-            }
-            streamAt_ = -1;
-            if (rt::ioRead(h_->io, header, 1, sizeof header) != sizeof header)
-                return failAt("Truncated block header", offset), -1;
+            if (!fetch(offset, header, sizeof header))
+                return failAt(readError_.empty() ? "Truncated block header" : readError_.c_str(),
+                              offset),
+                       -1;
             const uint16_t length = tape::le16(header + tape::kCurrentLength);
             const uint8_t flags = header[tape::kFlags1];
             if (flags & tape::kTapeMark) {
                 if (!first) return failAt("Tape mark inside a block", offset), -1;
                 *next = offset + tape::kHeaderLength + length;
-                if (length == 0) streamAt_ = *next;
                 return 0;
             }
             if (first) compression = flags & tape::kCompression;
             if (out.size() + length > tape::kMaxBlock) return failAt("Block too long", offset), -1;
             const size_t at = out.size();
             out.resize(at + length);
-            if (length > 0 && rt::ioRead(h_->io, out.data() + at, 1, length) != length)
-                return failAt("Truncated block", offset), -1;
+            if (length > 0 && !fetch(offset + tape::kHeaderLength, out.data() + at, length))
+                return failAt(readError_.empty() ? "Truncated block" : readError_.c_str(), offset),
+                       -1;
             offset += tape::kHeaderLength + length;
-            streamAt_ = offset;
             first = false;
             if (flags & tape::kEndOfRecord) break;
         }
@@ -467,8 +462,70 @@ class TapeSource : public RecordSource {
         return -1;
     }
 
+    // Copies n bytes of the image at offset out of the read-ahead window, filling it as
+    // needed. False when the image has fewer bytes there (or cannot be read). At trace level 3
+    // and above every header and block is read from the stream by itself, so that each shows
+    // in the trace.
+    bool fetch(int64_t offset, uint8_t* out, size_t n) {
+        readError_.clear();
+        if (h_->io.traceLevel >= TRACE_CALLS) {
+            if (offset != streamAt_ && rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK) {
+                streamAt_ = -1;
+                return noteReadError(), false;
+            }
+            const size_t got = rt::ioRead(h_->io, out, 1, n);
+            streamAt_ = got == n ? offset + static_cast<int64_t>(n) : -1;
+            if (got != n) noteReadError();
+            return got == n;
+        }
+        while (n > 0) {
+            if (offset < windowAt_ || offset - windowAt_ >= static_cast<int64_t>(window_.size())) {
+                if (!fill(offset)) return false;
+            }
+            const size_t within = static_cast<size_t>(offset - windowAt_);
+            const size_t take = std::min(n, window_.size() - within);
+            std::memcpy(out, window_.data() + within, take);
+            out += take;
+            n -= take;
+            offset += static_cast<int64_t>(take);
+        }
+        return true;
+    }
+
+    // Reads the window from offset on: a large read where blocks and their headers one after
+    // the other would each cost a read of their own. Blocks read in order need no seek (which
+    // would drop the stream's buffer).
+    bool fill(int64_t offset) {
+        window_.clear();
+        windowAt_ = offset;
+        if (offset >= h_->fileSize) return false;
+        if (offset != streamAt_ && rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK) {
+            streamAt_ = -1;
+            return noteReadError(), false;
+        }
+        const size_t want = static_cast<size_t>(std::min<int64_t>(kWindow, h_->fileSize - offset));
+        window_.resize(want);
+        const size_t got = rt::ioRead(h_->io, window_.data(), 1, want);
+        window_.resize(got);
+        streamAt_ = offset + static_cast<int64_t>(got);
+        if (got < want) noteReadError();
+        return got > 0;
+    }
+
+    // A stream that failed (rather than ended) gives the system's reason instead of a
+    // truncated block.
+    void noteReadError() {
+        if (h_->io.status == IO_ERROR)
+            readError_ = std::string(h_->io.operation) + " error: " + std::strerror(h_->io.errnum);
+    }
+
+    static constexpr int64_t kWindow = 256 * 1024;
+
     XmitHandle* h_;
     int64_t streamAt_ = -1; // where the stream stands, when known
+    Buffer window_;         // bytes of the image read ahead, from windowAt_ on
+    int64_t windowAt_ = 0;
+    std::string readError_; // why the last fetch failed, when the stream failed
     const TapeFile* file_ = nullptr;
     Format format_ = Format::Undefined;
     Buffer block_;
@@ -654,8 +711,14 @@ std::vector<Group> scanGroups(XmitHandle* h, const char** broken) {
     bool inBlock = false;
     while (offset < h->fileSize) {
         uint8_t header[tape::kHeaderLength];
-        if (rt::ioSeek(h->io, offset, SEEK_SET) != IO_OK ||
-            rt::ioRead(h->io, header, 1, sizeof header) != sizeof header) {
+        // Only the headers are read, one far from the next: one read each where a seek and a
+        // read through the stream would be two (at trace level 3 and above, traced as such).
+        const bool got =
+            h->io.traceLevel >= TRACE_CALLS
+                ? rt::ioSeek(h->io, offset, SEEK_SET) == IO_OK &&
+                      rt::ioRead(h->io, header, 1, sizeof header) == sizeof header
+                : platform::readAt(h->io.stream, offset, header, sizeof header) == sizeof header;
+        if (!got) {
             *broken = rt::message("Truncated block header at offset %" PRId64, offset);
             return groups;
         }

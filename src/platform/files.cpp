@@ -139,6 +139,24 @@ size_t readUnlocked(void* buffer, size_t size, size_t count, FILE* stream) {
     return fread_unlocked(buffer, size, count, stream);
 }
 
+size_t readAt(FILE* stream, int64_t offset, void* buffer, size_t n) {
+    const int fd = ::fileno(stream);
+    // A stream without a file of its own (fopencookie, fmemopen) is read through itself.
+    if (fd < 0) {
+        if (::fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+        return fread_unlocked(buffer, 1, n, stream);
+    }
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(fd, static_cast<char*>(buffer) + got, n - got,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
 int checkAccess(const char* path, int mode) {
     int amode = F_OK;
     if (mode & 2) amode |= W_OK;

@@ -67,6 +67,14 @@ void setBinaryMode(FILE* stream);
 // fread without the stream's lock, for a stream that one thread uses.
 size_t readUnlocked(void* buffer, size_t size, size_t count, FILE* stream);
 
+// Reads up to n bytes at `offset` of the stream's file, for a look at a few bytes far apart
+// (one call where a seek and a read through the stream's buffer would be two). Returns the
+// count read: short at the end of the file, and short with errno set when the file cannot be
+// read. Here the stream stays where it stood (pread); on Windows the read goes through the
+// stream, which is left after the bytes read. Either way the caller seeks before its next read
+// through the stream.
+size_t readAt(FILE* stream, int64_t offset, void* buffer, size_t n);
+
 // access(): 0 existence, 2 write, 4 read permission, as bits. 0 when granted, else -1 with
 // errno set.
 int checkAccess(const char* path, int mode);

@@ -206,6 +206,12 @@ size_t readUnlocked(void* buffer, size_t size, size_t count, FILE* stream) {
     return std::fread(buffer, size, count, stream);
 }
 
+size_t readAt(FILE* stream, int64_t offset, void* buffer, size_t n) {
+    // The C run-time has no pread: a seek and a read through the stream.
+    if (::_fseeki64(stream, offset, SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, n, stream);
+}
+
 int checkAccess(const char* path, int mode) {
     // _access knows existence (0), write (2) and read (4) only, as here.
     return ::_access(path, mode & 6);

@@ -9,6 +9,7 @@
 
 #include "extract.h"
 #include "extract_fixture.h"
+#include "failing_stream.h"
 #include "image.h"
 #include "reader.h"
 #include "shared_dir.h"
@@ -249,6 +250,62 @@ TEST_F(Image, FaultsOfTheStructure) {
     EXPECT_EQ(opx::readRecord(h.get()), IO_ERROR);
     EXPECT_EQ(std::string(h->message),
               "Block does not decompress at offset " + std::to_string(bad));
+}
+
+// A tape far larger than what is read ahead at a time: blocks of odd lengths, each in several
+// chunks, fall across every boundary of the read-ahead; the files are read out of order (seeks
+// back and forth); the records are the same at trace level 3, where each header and block is
+// read by itself. A stream that fails is reported with the system's reason and the offset.
+TEST_F(Image, LargeTapesReadAheadTracedAndFailing) {
+    const std::vector<Bytes> one = textRecords("ONE", 12000), two = textRecords("TWO", 9000);
+    tapew::TapeWriter w(tapew::kNone, 3001);
+    for (const Bytes& b : tapew::fixedBlocks(one, 97)) w.block(b);
+    w.tapeMark();
+    for (const Bytes& b : tapew::fixedBlocks(two, 61)) w.block(b);
+    w.tapeMark();
+    w.tapeMark();
+    const Bytes image = w.image();
+    ASSERT_GT(image.size(), 1600000u);
+    opx::ImageOptions fb;
+    fb.recfm = "FB";
+    fb.lrecl = 80;
+    fb.blksize = 7760;
+    auto h = openImage(image, "large.aws", fb);
+    ASSERT_EQ(h->message, nullptr) << h->message;
+    ASSERT_EQ(h->fileCount, 2u);
+    int status;
+    ConnectionRecord* record;
+    pszOpxDllConnect(
+        &status, &record, 0, nullptr, "Quorin Toolbench", "3.0.07", [](const char*) {}, nullptr);
+    for (int trace : {0, 3}) {
+        h->io.traceLevel = trace;
+        EXPECT_EQ(recordsOf(h.get(), 2), two) << trace;
+        EXPECT_EQ(recordsOf(h.get(), 1), one) << trace;
+        EXPECT_EQ(recordsOf(h.get(), 2), two) << trace;
+    }
+    h->io.traceLevel = 0;
+
+    // The stream fails in the middle of the first file, at every trace level.
+    const size_t failAt = image.size() / 3;
+    for (int trace : {0, 3}) {
+        auto f = openImage(image, "failing.aws", fb);
+        ASSERT_EQ(f->message, nullptr) << f->message;
+        FailingSource source{std::string(image.begin(), image.end()), 0, failAt};
+        std::fclose(f->io.stream);
+        f->io.stream = failingStream(&source);
+        f->io.traceLevel = trace;
+        ASSERT_EQ(opx::seek(f.get(), f->dataSets[0].dataPosition), IO_OK);
+        size_t records = 0;
+        int r;
+        while ((r = opx::readRecord(f.get())) == IO_OK && !opx::isControl(f.get())) ++records;
+        EXPECT_EQ(r, IO_ERROR) << trace;
+        ASSERT_NE(f->message, nullptr);
+        EXPECT_EQ(std::string(f->message).rfind("READ error: Input/output error at offset ", 0), 0u)
+            << f->message;
+        EXPECT_GT(records, 0u) << trace;
+        EXPECT_LT(records * 80, failAt) << trace;
+        f->io.traceLevel = 0;
+    }
 }
 
 TEST_F(Image, CorpusTapesAndUnloads) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "extract_fixture.h"
+#include "failing_stream.h"
 #include "reader.h"
 #include "xmit_fixture.h"
 #include "xmit_format.h"
@@ -257,41 +258,6 @@ TEST_F(Reader, EndOfFile) {
     ASSERT_EQ(exact.size(), 160u);
     EXPECT_EQ(message(open(exact)), "Unexpected end of file");
 }
-
-namespace {
-
-// A stream that gives the bytes of a string up to `failAt`, then fails every read with EIO.
-struct FailingSource {
-    std::string data;
-    size_t at = 0, failAt = 0;
-};
-
-std::FILE* failingStream(FailingSource* source) {
-    cookie_io_functions_t io{};
-    io.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
-        auto* s = static_cast<FailingSource*>(cookie);
-        if (s->at >= s->failAt) {
-            errno = EIO;
-            return -1;
-        }
-        const size_t n = std::min(size, s->failAt - s->at);
-        std::memcpy(buffer, s->data.data() + s->at, n);
-        s->at += n;
-        return static_cast<ssize_t>(n);
-    };
-    io.seek = [](void* cookie, off64_t* offset, int whence) -> int {
-        auto* s = static_cast<FailingSource*>(cookie);
-        const off64_t base = whence == SEEK_SET   ? 0
-                             : whence == SEEK_CUR ? static_cast<off64_t>(s->at)
-                                                  : static_cast<off64_t>(s->data.size());
-        s->at = static_cast<size_t>(base + *offset);
-        *offset = static_cast<off64_t>(s->at);
-        return 0;
-    };
-    return fopencookie(source, "rb", io);
-}
-
-} // namespace
 
 // A read that fails is reported with the system's reason, not as the end of the file.
 TEST_F(Reader, ReadErrorsAreNotEndOfFile) {
