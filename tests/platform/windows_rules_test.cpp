@@ -73,11 +73,20 @@ TEST(WindowsRules, AbsolutePaths) {
         bool absolute;
     };
     const Case cases[] = {
-        {"C:\\data\\in.xmi", true},   {"c:/data/in.xmi", true}, {"Z:\\", true},
-        {"\\\\server\\share\\f", true}, {"//server/share/f", true}, {"\\/mixed", true},
-        {"C:in.xmi", false},          {"C:", false},            {"\\data\\in.xmi", false},
-        {"/data/in.xmi", false},      {"data\\in.xmi", false},  {"1:\\x", false},
-        {":\\x", false},              {"", false},
+        {"C:\\data\\in.xmi", true},
+        {"c:/data/in.xmi", true},
+        {"Z:\\", true},
+        {"\\\\server\\share\\f", true},
+        {"//server/share/f", true},
+        {"\\/mixed", true},
+        {"C:in.xmi", false},
+        {"C:", false},
+        {"\\data\\in.xmi", false},
+        {"/data/in.xmi", false},
+        {"data\\in.xmi", false},
+        {"1:\\x", false},
+        {":\\x", false},
+        {"", false},
     };
     for (const Case& c : cases) EXPECT_EQ(win::isAbsolutePath(c.path), c.absolute) << c.path;
     EXPECT_FALSE(win::isAbsolutePath(nullptr));
