@@ -469,10 +469,7 @@ class TapeSource : public RecordSource {
     bool fetch(int64_t offset, uint8_t* out, size_t n) {
         readError_.clear();
         if (h_->io.traceLevel >= TRACE_CALLS) {
-            if (offset != streamAt_ && rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK) {
-                streamAt_ = -1;
-                return noteReadError(), false;
-            }
+            if (!seekTo(offset)) return false;
             const size_t got = rt::ioRead(h_->io, out, 1, n);
             streamAt_ = got == n ? offset + static_cast<int64_t>(n) : -1;
             if (got != n) noteReadError();
@@ -492,22 +489,31 @@ class TapeSource : public RecordSource {
         return true;
     }
 
+    // Puts the stream at offset. Reads that follow one another need no seek (which would drop
+    // the stream's buffer).
+    bool seekTo(int64_t offset) {
+        if (offset == streamAt_) return true;
+        if (rt::ioSeek(h_->io, offset, SEEK_SET) == IO_OK) {
+            streamAt_ = offset;
+            return true;
+        }
+        streamAt_ = -1;
+        noteReadError();
+        return false;
+    }
+
     // Reads the window from offset on: a large read where blocks and their headers one after
-    // the other would each cost a read of their own. Blocks read in order need no seek (which
-    // would drop the stream's buffer).
+    // the other would each cost a read of their own.
     bool fill(int64_t offset) {
         window_.clear();
         windowAt_ = offset;
-        if (offset >= h_->fileSize) return false;
-        if (offset != streamAt_ && rt::ioSeek(h_->io, offset, SEEK_SET) != IO_OK) {
-            streamAt_ = -1;
-            return noteReadError(), false;
-        }
+        if (offset >= h_->fileSize || !seekTo(offset)) return false;
         const size_t want = static_cast<size_t>(std::min<int64_t>(kWindow, h_->fileSize - offset));
         window_.resize(want);
         const size_t got = rt::ioRead(h_->io, window_.data(), 1, want);
         window_.resize(got);
-        streamAt_ = offset + static_cast<int64_t>(got);
+        // After a short read the stream's place is not trusted: the next read seeks.
+        streamAt_ = got == want ? offset + static_cast<int64_t>(got) : -1;
         if (got < want) noteReadError();
         return got > 0;
     }
